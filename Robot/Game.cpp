@@ -1,0 +1,293 @@
+#include "Game.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Display.h"
+#include "Log.h"
+#include "Platform.h"
+#include "ProcessIO.h"
+#include "Robot.h"
+
+namespace {
+
+constexpr int VERSION_MAJOR = 3;
+constexpr int64_t START_WAIT_MS = 5000;
+constexpr const char* OPTION_STRING = "fc:r:m:hn:l:s:dC:N:z:";
+
+}  // namespace
+
+int64_t GetCurrentMs() {
+    static const int64_t s_frequency = Platform::PerformanceFrequency();
+    return Platform::PerformanceCounter() * 1000 / s_frequency;
+}
+
+bool IsFrameDue(uint64_t frame, uint64_t anchorFrame, uint64_t now, uint64_t anchorMs) {
+    return (frame - anchorFrame) * 1000u <= (now - anchorMs) * static_cast<uint64_t>(FRAME_RATE);
+}
+
+uint32_t ParseLidarSwitch(const char* text) {
+    bool hex = strlen(text) >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long value = hex ? strtoul(text + 2, nullptr, 16) : strtoul(text, nullptr, 10);
+    return value > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+void GameThreadMain() { Game::GetInstance()->Loop(); }
+
+Game* Game::GetInstance() {
+    static Game s_game;
+    return &s_game;
+}
+
+// ---------------------------------------------------------------- start-up
+
+void Game::Usage(const char* programName) {
+    fprintf(stderr, "Zentrik Varnholt 2023 v%d.08; Build@%s\n", VERSION_MAJOR, __DATE__);
+    fprintf(stderr, "Usage:\n");
+    fprintf(stderr, "   %s [options...] <player1's program> <player2's program>\n", programName);
+    fprintf(stderr, "Options:\n");
+    fprintf(stderr, "   -f  Fast mode.\n");
+    fprintf(stderr, "   -d  Debug mode.\n");
+    fprintf(stderr, "   -m  Specify the map file.\n");
+    fprintf(stderr, "   -n  Specify the player1's name.\n");
+    fprintf(stderr, "   -N  Specify the player2's name.\n");
+    fprintf(stderr, "   -c  Specify the player1's current directory.\n");
+    fprintf(stderr, "   -C  Specify the player2's current directory.\n");
+    fprintf(stderr, "   -z  Specify the lidar display switch, default:0xFF (b11111111).\n");
+    fprintf(stderr, "   -r  Specify the replay file to output. default: '%s'\n", m_replayFile.c_str());
+    fprintf(stderr, "   -l  Specify the log level:[DBG|INFO|WARN|ERR|ASSERT], defalut:INFO\n");
+    fprintf(stderr, "   -h  Display this information\n");
+    fprintf(stderr, "Sample:\n");
+    fprintf(stderr, "   %s -m map.txt -c ./team1 ./main.exe -C ./team2 ./main.exe\n", programName);
+    fprintf(stderr, "\n");
+    fflush(stderr);
+    exit(0);
+}
+
+int Game::Run(int argc, char** argv) {
+    std::string mapPath;
+    int opt;
+    while ((opt = getopt_long(argc, argv, OPTION_STRING, nullptr, nullptr)) != -1) {
+        switch (opt) {
+            case 'f': m_bFastMode = true; break;
+            case 'd': m_bDebugMode = true; break;
+            case 'm': mapPath = optarg; break;
+            case 'n': m_players[0].SetName(optarg); break;
+            case 'N': m_players[1].SetName(optarg); break;
+            case 'c': m_players[0].SetWorkDir(optarg); break;
+            case 'C': m_players[1].SetWorkDir(optarg); break;
+            case 'z': Display::GetInstance()->SetLidarSwitch(ParseLidarSwitch(optarg)); break;
+            case 'r': m_replayFile = optarg; break;
+            case 's': break;
+            case 'l': {
+                int level = LogLevelFromName(optarg);
+                if (level < 0) {
+                    fprintf(stderr, "Unknown log level:%s, must be:[DBG|INFO|WARN|ERR|ASSERT|NONE]\n", optarg);
+                    return -1;
+                }
+                g_logLevel = level;
+                break;
+            }
+            default: Usage(argv[0]);  // -h, an unknown option, a missing argument
+        }
+    }
+
+    Display::GetInstance()->Init(argc, argv);
+
+    if (optind + 2 != argc) Usage(argv[0]);
+    if (mapPath.empty()) {
+        fprintf(stderr, "Map file is not specified.\n");
+        return -1;
+    }
+    if (!Init(mapPath)) return -1;
+
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        const char* program = argv[optind + i];
+        m_players[i].Init(static_cast<uint32_t>(i));
+        if (!m_players[i].Start(program)) {
+            LOG_ERR("Run %s err.\n", program);
+            m_players[i].PlayerCrash(5);
+            GameOver();
+        }
+    }
+
+    FillReplayHeader();
+
+    if (!WaitForPlayerReady()) LOG_ERR("WaitForPlayerReady err.\n");
+
+    Display::GetInstance()->Run(GameThreadMain);
+    return 0;
+}
+
+bool Game::Init(const std::string& mapPath) {
+    if (!m_map.Load(mapPath)) return false;
+    const std::vector<std::vector<char>>& rows = m_map.GetMapData();
+    int count = 0;
+    for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+        for (int col = 0; col < static_cast<int>(rows[row].size()); ++col) {
+            char c = rows[row][col];
+            int player;
+            int type;
+            if (c >= '1' && c <= '9') {
+                player = 0;
+                type = c - '0';
+            } else if (c >= 'a' && c <= 'i') {
+                player = 1;
+                type = c - 'a' + 1;
+            } else {
+                continue;
+            }
+            m_players[player].GetWorkbenches().Add(Workbench(type, m_map.GetCellCentre(row, col)));
+            ++count;
+        }
+    }
+    LOG_INFO("Loaded workbench : %d\n", count);
+    return m_world.Init(m_map);
+}
+
+void Game::FillReplayHeader() {
+    for (int i = 0; i < PLAYER_NUMS; ++i) m_rep.add_player_names(m_players[i].GetName());
+    m_rep.set_map_height(50.0f);
+    m_rep.set_map_width(50.0f);
+    m_rep.set_num_of_players(PLAYER_NUMS);
+    for (const std::vector<char>& row : m_map.GetMapData()) m_rep.add_map_str(std::string(row.begin(), row.end()));
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        for (const WorkbenchInfo& info : m_players[i].GetWorkbenches().CollectInfo()) {
+            replay_protocol::Workbench* wb = m_rep.add_workbenchs();
+            wb->mutable_pos()->set_x(info.x);
+            wb->mutable_pos()->set_y(info.y);
+            wb->set_product_id(info.type);
+            wb->set_material_bits(static_cast<int32_t>(info.needMask));
+            wb->set_owner(i);
+        }
+    }
+}
+
+bool Game::WaitForPlayerReady() {
+    const int64_t deadline = GetCurrentMs() + START_WAIT_MS;
+    for (;;) {
+        ProcessIO::PostAsyncReadReq();
+        if (!m_bDebugMode && GetCurrentMs() >= deadline) {
+            for (int i = 0; i < PLAYER_NUMS; ++i) {
+                if (m_players[i].GetStatus() != 1) LOG_ERR("Player %d not ready.\n", i);
+            }
+            return false;
+        }
+        bool ready = true;
+        for (int i = 0; i < PLAYER_NUMS && ready; ++i) {
+            int status = m_players[i].GetStatus();
+            if (status >= 4) return false;
+            if (status != 1) ready = false;
+        }
+        if (ready) return true;
+    }
+}
+
+// ---------------------------------------------------------------- frame loop
+
+void Game::Loop() {
+    for (;;) {
+        Step();
+        for (int i = 0; i < PLAYER_NUMS; ++i) {
+            if (m_players[i].IsOver()) GameOver();
+        }
+        m_world.Step();
+        if (m_bStop || m_world.GetFrame() > MAX_FRAME) GameOver();
+    }
+}
+
+void Game::UpdatePacingAnchor(int64_t now, int frame) {
+    if (now > m_lastFrameMs + REANCHOR_GAP_MS) {
+        m_anchorFrame = frame;
+        m_anchorMs = now;
+    }
+    m_lastFrameMs = now;
+}
+
+bool Game::AnyPlayerOver() const {
+    for (const Player& player : m_players) {
+        if (player.GetStatus() >= 4) return true;
+    }
+    return false;
+}
+
+bool Game::BothPlayersAnswered() const { return m_players[0].GetStatus() == 1 && m_players[1].GetStatus() == 1; }
+
+// Polls for answers, then waits for the frame's due time.  False when a
+// player's status became an error during the wait.
+bool Game::WaitForAnswers(int frame) {
+    const int64_t t0 = GetCurrentMs();
+    for (;;) {
+        if (AnyPlayerOver()) return false;
+        bool answered = BothPlayersAnswered();
+        if (m_bFastMode && answered) return true;
+        int64_t now = GetCurrentMs();
+        // An unlimited debug-mode wait gives way to a stop request, so that a
+        // closed window ends the match even while a player is silent.
+        bool unlimited = m_bDebugMode && !m_bStop;
+        if (!answered && (unlimited || now < t0 + ANSWER_WINDOW_MS)) {
+            ProcessIO::PostAsyncReadReq();
+            continue;
+        }
+        if (m_bFastMode) return true;
+        if (IsFrameDue(static_cast<uint64_t>(frame), static_cast<uint64_t>(m_anchorFrame), static_cast<uint64_t>(now),
+                       static_cast<uint64_t>(m_anchorMs)))
+            return true;
+        Platform::YieldThread();
+    }
+}
+
+void Game::Step() {
+    const int frame = m_world.GetFrame();
+    UpdatePacingAnchor(GetCurrentMs(), frame);
+    m_bShadowChanged = false;
+
+    Robot::StartRadarTasks();
+    for (Player& player : m_players) player.GetWorkbenches().Step();
+    Robot::WaitRadarTasks();
+
+    for (Player& player : m_players) {
+        if (player.GetStatus() == 1) player.WriteData();
+    }
+    if (m_bShadowChanged) GenerateShadowPng();
+
+    if (!WaitForAnswers(frame)) {
+        RecordFrame();
+        return;
+    }
+    for (Player& player : m_players) player.StepRobots();
+    RecordFrame();
+}
+
+void Game::GameOver() {
+    WriteToReplay();
+    for (Player& player : m_players) {
+        LOG_INFO("%s skipped frames:%d\n", player.GetName().c_str(),
+                 m_world.GetFrame() - player.GetAnsweredFrames() - 1);
+    }
+    std::string status = "Successful";
+    for (Player& player : m_players) {
+        if (player.IsOver()) status = player.GetStatusText();
+    }
+    PrintResult(status);
+    QuitProcess(0);
+}
+
+void Game::PrintResult(const std::string& status) {
+    printf("{\"status\":\"%s\",\"score\":[%d,%d]}\n", status.c_str(), m_players[0].GetMoney(),
+           m_players[1].GetMoney());
+    fflush(stdout);
+}
+
+// ---------------------------------------------------------------- recording
+
+void Game::RecordFrame() {}
+
+void Game::GenerateShadowPng() {}
+
+void Game::WriteToReplay() {}

@@ -1,0 +1,102 @@
+// The match controller: one Game for the whole run, reached through
+// Game::GetInstance.
+//
+// Threads: start-up (Run, Init, WaitForPlayerReady) runs on the main thread
+// before the game thread exists; Loop, Step, RecordFrame, GenerateShadowPng
+// and GameOver run on the game thread.  m_bStop is written by the window's
+// close callback on the main thread and m_bShadowChanged by the lidar
+// workers; both are atomic.  Everything else belongs to one thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "Map.h"
+#include "Player.h"
+#include "Replay.pb.h"
+#include "World.h"
+
+constexpr int MAX_FRAME = 12000;  // last frame of a match
+constexpr int FRAME_RATE = 50;    // frames per second
+constexpr int PLAYER_NUMS = 2;
+constexpr int64_t ANSWER_WINDOW_MS = 15;  // wait for answers after the frame messages
+constexpr int64_t REANCHOR_GAP_MS = 30;   // a later frame start becomes the pacing anchor
+
+// The millisecond clock: the high-resolution counter × 1000 / its frequency.
+int64_t GetCurrentMs();
+
+// True when frame f may go on at time now against the pacing anchor:
+// (f − anchorFrame) × 1000 ≤ (now − anchorMs) × FRAME_RATE, as unsigned 64-bit numbers.
+bool IsFrameDue(uint64_t frame, uint64_t anchorFrame, uint64_t now, uint64_t anchorMs);
+
+// Reads the -z text: "0x…"/"0X…" (at least 3 characters) as hexadecimal, anything
+// else as decimal, the way strtoul reads it; too large for 32 bits gives 0xFFFFFFFF.
+uint32_t ParseLidarSwitch(const char* text);
+
+// Entry of the game thread: runs Game::Loop.
+[[noreturn]] void GameThreadMain();
+
+class Game {
+public:
+    static Game* GetInstance();
+
+    // Start-up on the main thread; the exit code when start-up stops before a match.
+    int Run(int argc, char** argv);
+    bool Init(const std::string& mapPath);
+    bool WaitForPlayerReady();
+    [[noreturn]] void Usage(const char* programName);
+
+    // The game thread's frame loop and one frame of it.
+    [[noreturn]] void Loop();
+    void Step();
+    // Writes the replay, logs the skipped frames, prints the result, ends the process.
+    [[noreturn]] void GameOver();
+    void PrintResult(const std::string& status);
+
+    // Replay recording (game thread).
+    void RecordFrame();
+    void GenerateShadowPng();
+    void WriteToReplay();
+
+    World& GetWorld() { return m_world; }
+    Map& GetMap() { return m_map; }
+    Player& GetPlayer(int index) { return m_players[index]; }
+    replay_protocol::Rep& GetRep() { return m_rep; }
+    const std::string& GetFrameRepData() const { return m_frameRepData; }
+
+    void RequestStop() { m_bStop = true; }
+    bool IsStopRequested() const { return m_bStop; }
+    void MarkShadowChanged() { m_bShadowChanged.store(true, std::memory_order_relaxed); }
+    bool IsShadowChanged() const { return m_bShadowChanged.load(std::memory_order_relaxed); }
+
+    void SetFastMode(bool on) { m_bFastMode = on; }
+    void SetDebugMode(bool on) { m_bDebugMode = on; }
+    void SetReplayFile(const std::string& pattern) { m_replayFile = pattern; }
+
+    // Pacing state, readable for tests of the frame loop.
+    int64_t GetAnchorMs() const { return m_anchorMs; }
+    int64_t GetAnchorFrame() const { return m_anchorFrame; }
+
+private:
+    Game() = default;
+    void UpdatePacingAnchor(int64_t now, int frame);
+    bool WaitForAnswers(int frame);
+    bool AnyPlayerOver() const;
+    bool BothPlayersAnswered() const;
+    void FillReplayHeader();
+
+    World m_world;
+    std::atomic<bool> m_bStop{false};
+    bool m_bFastMode = false;
+    bool m_bDebugMode = false;
+    std::atomic<bool> m_bShadowChanged{false};
+    int64_t m_lastFrameMs = 0;
+    int64_t m_anchorMs = 0;
+    int64_t m_anchorFrame = 0;
+    std::string m_replayFile = "replay/%Y-%m-%d.%H.%M.%S.rep";
+    Player m_players[PLAYER_NUMS];
+    Map m_map;
+    replay_protocol::Rep m_rep;
+    std::string m_frameRepData;
+};

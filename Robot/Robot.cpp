@@ -1,0 +1,5 @@
+#include "Robot.h"
+
+void Robot::StartRadarTasks() {}
+
+void Robot::WaitRadarTasks() {}

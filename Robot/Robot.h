@@ -1,0 +1,13 @@
+// One robot: its two physics bodies, motion targets, carried product and lidar.
+//
+// Threads: Init on the main thread; drive step, trading and body switch on
+// the game thread; the lidar workers read the bodies and write m_radar only
+// between StartRadarTasks and WaitRadarTasks.
+#pragma once
+
+class Robot {
+public:
+    // Releases the four lidar workers for this frame / waits until all have finished.
+    static void StartRadarTasks();
+    static void WaitRadarTasks();
+};

@@ -1,0 +1,38 @@
+// Runs a real program for a test: its arguments, working directory and
+// environment, with standard output and standard error captured, and a time
+// limit after which it is killed (a hang fails the test instead of the suite).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int exitCode = -1;      // the exit status, or -1 when it was killed by a signal
+    int signal = 0;         // the signal that ended it, 0 when it exited
+    bool timedOut = false;  // killed after the time limit
+    std::string out;        // standard output
+    std::string err;        // standard error
+};
+
+struct RunOptions {
+    std::string workDir;                 // empty: the test's own
+    std::vector<std::string> extraEnv;   // "NAME=value" added to the environment
+    std::vector<std::string> unsetEnv;   // names removed from the environment
+    double timeoutSeconds = 60.0;
+    std::string stdinText;               // written to standard input, which is then closed
+};
+
+RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
+
+// Runs the referee with the arguments.
+RunResult RunReferee(const std::vector<std::string>& args, const RunOptions& options = RunOptions());
+
+// A fresh empty directory under the test's working directory.
+std::string MakeTempDir(const std::string& prefix);
+
+// Whole file contents; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);
+
+// The number of times needle occurs in haystack.
+int CountOccurrences(const std::string& haystack, const std::string& needle);

@@ -1,12 +1,14 @@
 #include "Game.h"
 
 #include <getopt.h>
+#include <png.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "Display.h"
 #include "Log.h"
@@ -286,8 +288,84 @@ void Game::PrintResult(const std::string& status) {
 
 // ---------------------------------------------------------------- recording
 
+uint8_t g_PNGData[1048576];
+int32_t g_PNGDataLen = 0;
+
+uint8_t WorkbenchFrameByte(const WorkbenchInfo& info) {
+    // Held materials packed by input slot: the k-th needed material sets bit k.
+    // Type 9 takes all seven products, which would not fit in three bits.
+    uint32_t material = 0;
+    if (info.type != 9) {
+        int slot = 0;
+        for (uint32_t bit = 0; bit < 32; ++bit) {
+            if (!(info.needMask & (1u << bit))) continue;
+            if (info.haveMask & (1u << bit)) material |= 1u << slot;
+            ++slot;
+        }
+    }
+    HARD_ASSERT(material < 8);
+    // Compared before the conversion so that no value outside the nibble is
+    // ever converted to an integer.
+    const float scaled = info.progress * 14.0f;
+    uint32_t rate = 16;
+    if (info.progress < 0) {
+        rate = 15;
+    } else if (scaled < 16.0f) {
+        rate = static_cast<uint32_t>(scaled);
+    }
+    HARD_ASSERT(rate < 16);
+    return static_cast<uint8_t>((rate << 4) | (material << 1) | (info.ready ? 1u : 0u));
+}
+
 void Game::RecordFrame() {}
+
+void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
+    (void)png;
+    // The image must end below the buffer's size; checked before any byte is copied.
+    if (length >= sizeof g_PNGData - static_cast<size_t>(g_PNGDataLen))
+        FatalAssert("g_PNGDataLen < sizeof g_PNGData", __FILE__, __LINE__, __PRETTY_FUNCTION__);
+    memcpy(g_PNGData + g_PNGDataLen, data, length);
+    g_PNGDataLen += static_cast<int32_t>(length);
+}
 
 void Game::GenerateShadowPng() {}
 
-void Game::WriteToReplay() {}
+void Game::WriteToReplay() {
+    // Without player names the match ended during start-up: no replay at all.
+    if (m_rep.player_names_size() == 0) return;
+    const time_t now = time(nullptr);
+    // The default pattern writes into "replay"; other patterns need their
+    // directory to exist already.
+    Platform::MakeDirectory("replay");
+    struct tm local;
+    localtime_r(&now, &local);
+    char path[1024];
+    path[0] = '\0';
+    // strftime gives 0 both for an expansion that does not fit (the buffer is
+    // then undefined) and for an empty pattern; the first cannot name a file.
+    if (strftime(path, sizeof path, m_replayFile.c_str(), &local) == 0 && !m_replayFile.empty()) {
+        LOG_ERR("Can not create file:%s, error:%s\n", m_replayFile.c_str(), strerror(ENAMETOOLONG));
+        return;
+    }
+    FILE* fp = fopen(path, "wb");
+    if (!fp) {
+        LOG_ERR("Can not create file:%s, error:%s\n", path, strerror(errno));
+        return;
+    }
+    std::string s;
+    if (!m_rep.SerializeToString(&s)) {
+        LOG_ERR("Serialize err\n");
+        fclose(fp);
+        return;
+    }
+    const uint32_t headerLen = static_cast<uint32_t>(s.length());
+    const unsigned char len[4] = {static_cast<unsigned char>(headerLen), static_cast<unsigned char>(headerLen >> 8),
+                                  static_cast<unsigned char>(headerLen >> 16),
+                                  static_cast<unsigned char>(headerLen >> 24)};
+    SOFT_ASSERT(fwrite(&len, sizeof len, 1, fp) == 1);
+    SOFT_ASSERT(fwrite(s.c_str(), s.length(), 1, fp) == 1);
+    if (!m_frameRepData.empty()) SOFT_ASSERT(fwrite(m_frameRepData.c_str(), m_frameRepData.length(), 1, fp) == 1);
+    // The buffered tail only reaches the disk here.
+    if (fclose(fp) != 0) LOG_ERR("Can not write file:%s, error:%s\n", path, strerror(errno));
+    LOG_DBG("Write %d frames to replay file.\n", m_rep.length_of_frames_size());
+}

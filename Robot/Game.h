@@ -37,6 +37,20 @@ uint32_t ParseLidarSwitch(const char* text);
 // Entry of the game thread: runs Game::Loop.
 [[noreturn]] void GameThreadMain();
 
+// The latest explored-cells image (PNG bytes) and its length; 0 until the
+// first image.  Game thread only.
+extern uint8_t g_PNGData[1048576];
+extern int32_t g_PNGDataLen;
+
+// libpng's write callback: appends to g_PNGData; stops the program rather
+// than write past the buffer.
+struct png_struct_def;
+void user_write_data(png_struct_def* png, unsigned char* data, size_t length);
+
+// One workbench's byte of a replay frame: bit 0 product ready, bits 1-3 the
+// held materials packed by input slot, bits 4-7 the progress (15 when idle).
+uint8_t WorkbenchFrameByte(const WorkbenchInfo& info);
+
 class Game {
 public:
     static Game* GetInstance();

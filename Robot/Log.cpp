@@ -53,6 +53,9 @@ void QualifiedFunctionName(const char* prettyFunction, char* out, unsigned outSi
         else if (*p == '>') --depth;
         else if (*p == ' ' && depth == 0) begin = p + 1;
     }
+    // Names in an unnamed namespace read as the plain name.
+    static const char ANONYMOUS[] = "{anonymous}::";
+    if (strncmp(begin, ANONYMOUS, sizeof ANONYMOUS - 1) == 0) begin += sizeof ANONYMOUS - 1;
     size_t len = static_cast<size_t>(end - begin);
     if (outSize == 0) return;
     if (len >= outSize) len = outSize - 1;

@@ -71,8 +71,7 @@ void Game::Usage(const char* programName) {
     exit(0);
 }
 
-int Game::Run(int argc, char** argv) {
-    std::string mapPath;
+Game::OptionResult Game::ParseOptions(int argc, char** argv, std::string& mapPath) {
     int opt;
     while ((opt = getopt_long(argc, argv, OPTION_STRING, nullptr, nullptr)) != -1) {
         switch (opt) {
@@ -90,13 +89,23 @@ int Game::Run(int argc, char** argv) {
                 int level = LogLevelFromName(optarg);
                 if (level < 0) {
                     fprintf(stderr, "Unknown log level:%s, must be:[DBG|INFO|WARN|ERR|ASSERT|NONE]\n", optarg);
-                    return -1;
+                    return OPTIONS_BAD_LEVEL;
                 }
                 g_logLevel = level;
                 break;
             }
-            default: Usage(argv[0]);  // -h, an unknown option, a missing argument
+            default: return OPTIONS_USAGE;  // -h, an unknown option, a missing argument
         }
+    }
+    return OPTIONS_OK;
+}
+
+int Game::Run(int argc, char** argv) {
+    std::string mapPath;
+    switch (ParseOptions(argc, argv, mapPath)) {
+        case OPTIONS_USAGE: Usage(argv[0]);
+        case OPTIONS_BAD_LEVEL: return -1;
+        case OPTIONS_OK: break;
     }
 
     Display::GetInstance()->Init(argc, argv);

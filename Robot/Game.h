@@ -57,6 +57,10 @@ public:
 
     // Start-up on the main thread; the exit code when start-up stops before a match.
     int Run(int argc, char** argv);
+    // Reads the options (getopt_long, GNU permutation); optind is left at the
+    // first program path.
+    enum OptionResult { OPTIONS_OK, OPTIONS_USAGE, OPTIONS_BAD_LEVEL };
+    OptionResult ParseOptions(int argc, char** argv, std::string& mapPath);
     bool Init(const std::string& mapPath);
     bool WaitForPlayerReady();
     [[noreturn]] void Usage(const char* programName);

@@ -83,6 +83,9 @@ struct Workbench {
 
     // Rates of a carried product bought at buyFrame (counted up to the current
     // frame) with the collision impulse impact, each in [0.8, 1], bit-exact.
+    // A buyFrame after the current frame logs an assertion and counts as just
+    // bought; a negative impact logs one and gives no number (NaN), which
+    // GetProductNowVal turns into a value of 0.
     static float GetProductTimeRate(int buyFrame);
     static float GetProductImpactRate(float impact);
     static float GetProductValueRate(int buyFrame, float impact);

@@ -106,7 +106,12 @@ std::string MakeTempDir(const std::string& prefix) {
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     char* dir = mkdtemp(buf.data());
-    return dir ? std::string(dir) : std::string();
+    if (!dir) return std::string();
+    // Absolute, so that it still names the directory from a child's own working directory.
+    char* absolute = realpath(dir, nullptr);
+    std::string path = absolute ? absolute : dir;
+    free(absolute);
+    return path;
 }
 
 std::string ReadFile(const std::string& path) {

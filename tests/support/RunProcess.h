@@ -27,7 +27,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& opt
 // Runs the referee with the arguments.
 RunResult RunReferee(const std::vector<std::string>& args, const RunOptions& options = RunOptions());
 
-// A fresh empty directory under the test's working directory.
+// A fresh empty directory under the test's working directory, as an absolute path.
 std::string MakeTempDir(const std::string& prefix);
 
 // Whole file contents; empty when it cannot be read.

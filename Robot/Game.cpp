@@ -326,7 +326,79 @@ uint8_t WorkbenchFrameByte(const WorkbenchInfo& info) {
     return static_cast<uint8_t>((rate << 4) | (material << 1) | (info.ready ? 1u : 0u));
 }
 
-void Game::RecordFrame() {}
+namespace {
+
+// The snapshot that the next recording fills: null, or one that came back
+// from the display's slot without having been drawn.
+DisplayFrame* s_pNextDisplayFrame = nullptr;
+
+void FillRobotViews(DisplayFrame& snapshot, int playerIdx, Player& player) {
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        const Robot& robot = player.GetRobot(id);
+        RobotView& view = snapshot.m_robots[playerIdx * PLAYER_ROBOT_NUMS + id];
+        const b2Vec2& pos = robot.m_pBody->GetPosition();
+        view.x = pos.x;
+        view.y = pos.y;
+        view.angle = robot.m_pBody->GetAngle();
+        view.product = robot.m_iProduct;
+        view.valueRate = robot.GetValueRate();
+        view.radar = robot.m_radar;  // keeps the storage of a reused snapshot
+    }
+}
+
+void AddReplayPlayer(replay_protocol::Frame& repFrame, int frame, Player& player) {
+    replay_protocol::Player* repPlayer = repFrame.add_players();
+    repPlayer->set_money(player.GetMoney());
+    repPlayer->set_skipped_frames(frame - player.GetAnsweredFrames());
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        const Robot& robot = player.GetRobot(id);
+        replay_protocol::Robot* repRobot = repPlayer->add_robots();
+        repRobot->set_carry_id(robot.m_iProduct);
+        repRobot->set_radian(NormalizeAngle(robot.m_pBody->GetAngle()));
+        const b2Vec2& pos = robot.m_pBody->GetPosition();
+        repRobot->mutable_pos()->set_x(pos.x);
+        repRobot->mutable_pos()->set_y(pos.y);
+        repRobot->set_value_rate(robot.GetValueRate());
+    }
+}
+
+}  // namespace
+
+void Game::RecordFrame() {
+    const int frame = m_world.GetFrame();
+
+    if (!s_pNextDisplayFrame) s_pNextDisplayFrame = new DisplayFrame();
+    DisplayFrame& snapshot = *s_pNextDisplayFrame;
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        snapshot.m_money[i] = m_players[i].GetMoney();
+        FillRobotViews(snapshot, i, m_players[i]);
+    }
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        m_players[i].CopySeen(snapshot.m_seen[i]);
+        snapshot.m_workbenches[i] = m_players[i].GetWorkbenches().CollectInfo();
+    }
+    snapshot.m_iSecondsLeft = (MAX_FRAME - frame) / FRAME_RATE;
+    // Whatever the window has not taken yet comes back to be filled next time.
+    s_pNextDisplayFrame = Display::GetInstance()->PendingFrame().exchange(s_pNextDisplayFrame, std::memory_order_seq_cst);
+
+    replay_protocol::Frame repFrame;
+    repFrame.set_frame_id(frame);
+    for (int i = 0; i < PLAYER_NUMS; ++i) AddReplayPlayer(repFrame, frame, m_players[i]);
+    std::string workbenchBytes;
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        for (const WorkbenchInfo& info : m_players[i].GetWorkbenches().CollectInfo())
+            workbenchBytes.push_back(static_cast<char>(WorkbenchFrameByte(info)));
+    }
+    repFrame.set_workbench_frame(workbenchBytes);
+    SOFT_ASSERT(g_PNGDataLen);
+    if (m_bShadowChanged || frame % 16 == 0)
+        repFrame.set_shadow_png(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen));
+
+    std::string data;
+    if (!repFrame.SerializeToString(&data)) LOG_ASSERT_FAILED("repFrame.SerializeToString(&data)");
+    m_frameRepData.append(data);
+    m_rep.add_length_of_frames(static_cast<int32_t>(data.size()));
+}
 
 void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
     (void)png;
@@ -337,7 +409,56 @@ void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
     g_PNGDataLen += static_cast<int32_t>(length);
 }
 
-void Game::GenerateShadowPng() {}
+namespace {
+
+constexpr int SHADOW_SIZE = 100;  // cells per side, one pixel each
+constexpr int SHADOW_CHANNELS = 4;  // red, green, blue, alpha
+png_byte s_shadowPixels[SHADOW_SIZE * SHADOW_SIZE * SHADOW_CHANNELS];
+png_bytep s_shadowRows[SHADOW_SIZE];
+static_assert(SHADOW_SIZE == SEEN_GRID_SIZE, "one pixel per explored cell");
+
+void user_flush_data(png_structp) {}
+
+// A cell explored by both players keeps the cleared, fully transparent pixel.
+void FillShadowPixel(png_byte* pixel, bool first, bool second) {
+    if (first && second) return;
+    if (!first && !second) {
+        pixel[3] = 128;
+        return;
+    }
+    if (first) pixel[0] = 128;
+    if (second) pixel[2] = 128;
+    pixel[3] = 64;
+}
+
+}  // namespace
+
+void Game::GenerateShadowPng() {
+    png_structp png_out = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    HARD_ASSERT(png_out);
+    png_infop info_out = png_create_info_struct(png_out);
+    HARD_ASSERT(info_out);
+    g_PNGDataLen = 0;
+    png_set_write_fn(png_out, png_get_io_ptr(png_out), user_write_data, user_flush_data);
+    png_set_compression_level(png_out, 9);
+
+    memset(s_shadowPixels, 0, sizeof s_shadowPixels);
+    for (int row = 0; row < SHADOW_SIZE; ++row) {
+        png_byte* line = s_shadowPixels + row * SHADOW_SIZE * SHADOW_CHANNELS;
+        for (int col = 0; col < SHADOW_SIZE; ++col) {
+            FillShadowPixel(line + col * SHADOW_CHANNELS, m_players[0].IsSeen(row, col) != 0,
+                            m_players[1].IsSeen(row, col) != 0);
+        }
+        s_shadowRows[row] = line;
+    }
+
+    png_set_IHDR(png_out, info_out, SHADOW_SIZE, SHADOW_SIZE, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png_out, info_out);
+    png_write_image(png_out, s_shadowRows);
+    png_write_end(png_out, info_out);
+    png_destroy_write_struct(&png_out, &info_out);
+}
 
 void Game::WriteToReplay() {
     // Without player names the match ended during start-up: no replay at all.

@@ -1,6 +1,81 @@
 #include "Robot.h"
 
+#include <algorithm>
 #include <cmath>
+#include <system_error>
+
+#include "Game.h"
+#include "Log.h"
+#include "Map.h"
+#include "Player.h"
+#include "Workbench.h"
+
+namespace {
+
+constexpr float STEP_TIME = 0.02f;  // the drive step's time step, the same as the physics step
+constexpr float RADAR_SAMPLE_STEP = 0.2f;
+constexpr float RADAR_MAX_LEN = 100.0f;
+
+const float s_maxForwardSpeed[2] = {6.0f, 7.0f};
+
+// Workers running per robot id, and the bits requested by the frame in
+// progress.  The counts are guarded by Robot::m_taskMutex; a frame asks only
+// for the workers that exist, so a game without the first player's robots
+// (or a test without players) neither hangs nor asserts.
+int s_workerCount[PLAYER_ROBOT_NUMS] = {};
+std::atomic<uint32_t> s_requestBits{0};
+
+std::vector<float> FastScan(const Map& map, b2Vec2 pos, float heading, const std::vector<RadarObstacle>& obstacles) {
+    return map.ScanRadar(pos, heading, obstacles);
+}
+
+std::vector<float> ReferenceScan(const Map& map, b2Vec2 pos, float heading,
+                                 const std::vector<RadarObstacle>& obstacles) {
+    return map.ScanRadarReference(pos, heading, obstacles);
+}
+
+float ClampToLimit(float value, float limit) { return value > limit ? limit : std::max(-limit, value); }
+
+bool IsBadReading(float len) { return !std::isfinite(len) || len > RADAR_MAX_LEN; }
+
+int FirstBadReading(const std::vector<float>& radar) {
+    for (size_t i = 0; i < radar.size(); ++i) {
+        if (IsBadReading(radar[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+uint32_t RunningWorkerBits() {
+    uint32_t bits = 0;
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        if (s_workerCount[id] > 0) bits |= 1u << id;
+    }
+    return bits;
+}
+
+// Marks the cell of one sample point (given as twice its column and row
+// coordinates); true when the cell had not been seen before.  The cut toward
+// zero puts points just outside the left or top edge into column or row 0.
+bool MarkSampleCell(Player& player, const std::vector<std::vector<char>>& rows, float colPos, float rowPos) {
+    if (!(colPos > -1.0f && colPos < SEEN_GRID_SIZE && rowPos > -1.0f && rowPos < SEEN_GRID_SIZE)) return false;
+    const int col = static_cast<int>(colPos);
+    const int row = static_cast<int>(rowPos);
+    if (row >= static_cast<int>(rows.size()) || col >= static_cast<int>(rows[row].size())) return false;
+    if (rows[row][col] == '#') return false;
+    return player.MarkSeen(row, col);
+}
+
+}  // namespace
+
+std::atomic<uint32_t> Robot::m_taskBits{0};
+std::atomic<uint32_t> Robot::m_doneBits{0};
+std::mutex Robot::m_taskMutex;
+std::condition_variable Robot::m_taskCond;
+std::mutex Robot::m_doneMutex;
+std::condition_variable Robot::m_doneCond;
+
+Robot::RadarScanFn Robot::s_fastScan = FastScan;
+Robot::RadarScanFn Robot::s_referenceScan = ReferenceScan;
 
 float NormalizeAngle(float angle) {
     const float twoPi = 6.2831855f;
@@ -10,6 +85,333 @@ float NormalizeAngle(float angle) {
     return r;
 }
 
-void Robot::StartRadarTasks() {}
+// ---------------------------------------------------------------- bodies and motion
 
-void Robot::WaitRadarTasks() {}
+Robot::~Robot() {
+    if (m_pThread) StopWorker();
+    m_radar.clear();
+    m_radar.shrink_to_fit();
+}
+
+bool Robot::Init(int player, int id, b2Vec2 pos) {
+    if (player < 0 || player > 1 || id < 0 || id >= PLAYER_ROBOT_NUMS || m_normalBody) {
+        LOG_ERR("Invalid robot init, player:%d id:%d\n", player, id);
+        return false;
+    }
+    m_iPlayer = player;
+    m_iId = id;
+    const float k = player == 0 ? 1.0f : 0.75f;
+
+    b2BodyDef bodyDef;
+    bodyDef.type = b2_dynamicBody;
+    bodyDef.position = pos;
+    bodyDef.angle = 0.0f;
+    bodyDef.linearVelocity.SetZero();
+    bodyDef.angularVelocity = 0.0f;
+    bodyDef.linearDamping = 0.1f;
+    bodyDef.angularDamping = 0.1f;
+    bodyDef.allowSleep = true;
+    bodyDef.awake = true;
+    bodyDef.fixedRotation = false;
+    bodyDef.bullet = true;
+    bodyDef.enabled = true;
+    bodyDef.gravityScale = 1.0f;
+    bodyDef.userData.pointer = reinterpret_cast<uintptr_t>(this);
+
+    b2CircleShape shape;
+    shape.m_p.SetZero();
+    shape.m_radius = ROBOT_RADIUS;
+
+    b2FixtureDef fixtureDef;
+    fixtureDef.shape = &shape;
+    fixtureDef.userData.pointer = ROBOT_FIXTURE_MARK;
+    fixtureDef.friction = 0.01f;
+    fixtureDef.restitution = 0.5f;
+    fixtureDef.restitutionThreshold = 1.0f;
+    fixtureDef.density = 20.0f * k;
+    fixtureDef.isSensor = false;
+    fixtureDef.filter = b2Filter();
+
+    b2World& world = Game::GetInstance()->GetWorld().GetB2World();
+    m_normalBody = world.CreateBody(&bodyDef);
+    HARD_ASSERT(m_normalBody);
+    m_normalBody->CreateFixture(&fixtureDef);
+    m_pBody = m_normalBody;
+
+    // The carry body waits disabled until the robot picks something up.
+    shape.m_radius = ROBOT_CARRY_RADIUS;
+    bodyDef.enabled = false;
+    m_carryBody = world.CreateBody(&bodyDef);
+    HARD_ASSERT(m_carryBody);
+    m_carryBody->CreateFixture(&fixtureDef);
+
+    m_fMaxForce = 250.0f * k;
+    m_fMaxTorque = 50.0f * k;
+    m_fMaxSpeed = s_maxForwardSpeed[player];
+    m_fMinSpeed = -2.0f;
+    m_fMaxRotate = 3.1415927f;
+
+    // Worker k of the first player also serves robot k of the second player.
+    if (player == 0) StartWorker();
+    return true;
+}
+
+void Robot::UpdateMotion() {
+    if (!m_pBody) return;  // never set up: there is nothing to drive
+    const float heading = NormalizeAngle(m_pBody->GetAngle());
+    ApplyDirectionalForce(m_fTargetSpeed, heading, m_fMaxForce);
+    // Across the heading, without wrapping the sum again: this force removes sideways drift.
+    const float across = NormalizeAngle(m_pBody->GetAngle()) + 1.5707964f;
+    ApplyDirectionalForce(0.0f, across, m_fMaxForce);
+
+    const float da = 1.0f / (m_pBody->GetAngularDamping() * STEP_TIME + 1.0f);
+    const float torque = ((m_fTargetRotate / da) - m_pBody->GetAngularVelocity()) / STEP_TIME * m_pBody->GetInertia();
+    m_pBody->ApplyTorque(ClampToLimit(torque, m_fMaxTorque), true);
+}
+
+void Robot::ApplyDirectionalForce(float targetSpeed, float angle, float maxForce) {
+    const float c = cosf(angle);
+    const float s = sinf(angle);
+    // The physics step damps a velocity by d, so the target is divided by it.
+    const float d = 1.0f / (m_pBody->GetLinearDamping() * STEP_TIME + 1.0f);
+    const b2Vec2 velocity = m_pBody->GetLinearVelocity();
+    const float along = s * velocity.y + c * velocity.x;
+    const float force = ClampToLimit(((targetSpeed / d) - along) / STEP_TIME * m_pBody->GetMass(), maxForce);
+    m_pBody->ApplyForceToCenter(b2Vec2(c * force, s * force), true);
+}
+
+void Robot::SwitchBody() {
+    b2Body* other = m_pBody == m_normalBody ? m_carryBody : m_normalBody;
+    other->SetTransform(m_pBody->GetPosition(), m_pBody->GetAngle());
+    if (other->GetType() != b2_staticBody) {
+        other->SetAngularVelocity(m_pBody->GetAngularVelocity());
+        other->SetLinearVelocity(m_pBody->GetLinearVelocity());
+    }
+    other->SetEnabled(true);
+    m_pBody->SetEnabled(false);
+    m_pBody = other;
+}
+
+// ---------------------------------------------------------------- trading
+
+WorkbenchList& Robot::OwnWorkbenches() const { return Game::GetInstance()->GetPlayer(m_iPlayer).GetWorkbenches(); }
+
+bool Robot::Buy(int32_t& money) {
+    if (m_iProduct != 0) {
+        LOG_INFO("Robot already get product:%d\n", m_iProduct);
+        return false;
+    }
+    Workbench* workbench = OwnWorkbenches().FindNear(m_pBody->GetPosition());
+    if (!workbench) {
+        LOG_INFO("Not near any workbench\n");
+        return false;
+    }
+    int product = 0;
+    const int cost = workbench->Buy(money, &product);
+    if (cost < 0) return false;
+    if (cost > money) {
+        LOG_ASSERT_FAILED("cost <= money");
+        return false;
+    }
+    money = money - cost;
+    AddProduct(product);
+    return true;
+}
+
+bool Robot::Sell(int32_t& money) {
+    if (m_iProduct == 0) {
+        LOG_INFO("There's no product on the robot\n");
+        return false;
+    }
+    Workbench* workbench = OwnWorkbenches().FindNear(m_pBody->GetPosition());
+    if (!workbench) {
+        LOG_INFO("Not near any workbench\n");
+        return false;
+    }
+    const int value = workbench->Sell(m_iProduct, m_iBuyFrame, m_fImpact);
+    if (value < 0) return false;  // refused: the robot keeps its load
+    DelProduct();
+    money = money + value;
+    return true;
+}
+
+bool Robot::DestroyProduct() {
+    if (m_iProduct == 0) {
+        LOG_INFO("There's no product on the robot\n");
+        return false;
+    }
+    DelProduct();
+    return true;
+}
+
+void Robot::AddProduct(int product) {
+    if (m_iProduct != 0) return;
+    m_iProduct = product;
+    m_iBuyFrame = GetCurrentFrame();
+    m_fImpact = 0.0f;
+    if (m_pBody == m_normalBody) {
+        SwitchBody();
+    } else {
+        LOG_ASSERT_FAILED("m_pBody == m_normalBody");
+    }
+}
+
+void Robot::DelProduct() {
+    m_iBuyFrame = -1;
+    m_iProduct = 0;
+    m_fImpact = 0.0f;
+    if (m_pBody == m_carryBody) {
+        SwitchBody();
+    } else {
+        LOG_ASSERT_FAILED("m_pBody == m_carryBody");
+    }
+}
+
+float Robot::GetTimeRate() const { return m_iProduct == 0 ? 0.0f : Workbench::GetProductTimeRate(m_iBuyFrame); }
+
+float Robot::GetImpactRate() const { return m_iProduct == 0 ? 0.0f : Workbench::GetProductImpactRate(m_fImpact); }
+
+float Robot::GetValueRate() const {
+    return m_iProduct == 0 ? 0.0f : Workbench::GetProductValueRate(m_iBuyFrame, m_fImpact);
+}
+
+int Robot::GetNearWorkbenchIdx() const {
+    if (!m_pBody) return -1;
+    return OwnWorkbenches().FindNearIdx(m_pBody->GetPosition());
+}
+
+// ---------------------------------------------------------------- lidar workers
+
+void Robot::StartWorker() {
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        ++s_workerCount[m_iId];
+    }
+    try {
+        m_pThread = std::make_unique<std::thread>(RadarThreadProc, this);
+    } catch (const std::system_error& e) {
+        LOG_ERR("Start radar thread err:%s\n", e.what());
+    }
+    HARD_ASSERT(m_pThread);
+}
+
+void Robot::StopWorker() {
+    // Set under the mutex, so that a worker between its test and its wait cannot miss it.
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        m_bStop = true;
+    }
+    m_taskCond.notify_all();
+    m_pThread->join();
+    m_pThread.reset();
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    --s_workerCount[m_iId];
+}
+
+void Robot::StartRadarTasks() {
+    HARD_ASSERT(m_taskBits == 0);
+    uint32_t request;
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        request = RunningWorkerBits();
+        s_requestBits = request;
+        m_taskBits.exchange(request);
+    }
+    if (request != 0) m_taskCond.notify_all();
+}
+
+void Robot::WaitRadarTasks() {
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    const uint32_t request = s_requestBits;
+    m_doneCond.wait(lock, [request] { return m_doneBits == request; });
+    m_doneBits.exchange(0);
+    s_requestBits = 0;
+}
+
+void Robot::RadarThreadProc(Robot* robot) {
+    const uint32_t bit = 1u << (robot->m_iId + 4 * robot->m_iPlayer);
+    if (robot->m_bStop) return;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_taskMutex);
+            m_taskCond.wait(lock, [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
+            if (robot->m_bStop) return;
+            m_taskBits.fetch_and(~bit);
+        }
+        robot->UpdateRadar();
+        Game::GetInstance()->GetPlayer(1).GetRobot(robot->m_iId).UpdateRadar();
+        ReportRadarDone(bit);
+        if (robot->m_bStop) return;
+    }
+}
+
+void Robot::ReportRadarDone(uint32_t bit) {
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    const uint32_t done = m_doneBits.fetch_or(bit) | bit;
+    if (done == s_requestBits) {
+        lock.unlock();
+        m_doneCond.notify_all();
+    }
+}
+
+std::vector<RadarObstacle> Robot::CollectRadarObstacles() const {
+    Game* game = Game::GetInstance();
+    std::vector<RadarObstacle> obstacles;
+    obstacles.reserve(PLAYER_NUMS * PLAYER_ROBOT_NUMS - 1);
+    for (int player = 0; player < PLAYER_NUMS; ++player) {
+        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+            const Robot& other = game->GetPlayer(player).GetRobot(id);
+            if (&other == this || !other.m_pBody) continue;
+            const b2Vec2 pos = other.m_pBody->GetPosition();
+            obstacles.push_back(RadarObstacle{pos.x, pos.y, other.m_iProduct});
+        }
+    }
+    return obstacles;
+}
+
+void Robot::UpdateRadar() {
+    const Map& map = Game::GetInstance()->GetMap();
+    if (!m_pBody || map.GetMapData().empty()) return;
+    const b2Vec2 pos = m_pBody->GetPosition();
+    const float angle = m_pBody->GetAngle();
+    const float heading = NormalizeAngle(angle);
+    const std::vector<RadarObstacle> obstacles = CollectRadarObstacles();
+
+    m_radar = s_fastScan(map, pos, heading, obstacles);
+    const int bad = FirstBadReading(m_radar);
+    if (bad >= 0) {
+        LOG_INFO("Get radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", bad, m_radar[bad], pos.x, pos.y,
+                 heading, m_iPlayer, m_iId);
+        m_radar = s_referenceScan(map, pos, heading, obstacles);
+        for (size_t i = 0; i < m_radar.size(); ++i) {
+            if (!IsBadReading(m_radar[i])) continue;
+            LOG_ERR("Get err radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", static_cast<int>(i),
+                    m_radar[i], pos.x, pos.y, heading, m_iPlayer, m_iId);
+            m_radar[i] = RADAR_MAX_LEN;
+        }
+    }
+    MarkExploredCells(pos, angle);
+}
+
+void Robot::MarkExploredCells(b2Vec2 pos, float angle) const {
+    Game* game = Game::GetInstance();
+    Player& player = game->GetPlayer(m_iPlayer);
+    const std::vector<std::vector<char>>& rows = game->GetMap().GetMapData();
+    const int n = static_cast<int>(m_radar.size());
+    for (int i = 0; i < n; ++i) {
+        // The body's own angle, not the wrapped heading, is the base here.
+        const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
+        const float stepX = cosf(a) * RADAR_SAMPLE_STEP;
+        const float stepY = sinf(a) * RADAR_SAMPLE_STEP;
+        const float len = m_radar[i];
+        float x = pos.x;
+        float y = pos.y;
+        // Running sums, as the samples have always been placed.
+        for (float d = 0.0f; len > d; d = d + RADAR_SAMPLE_STEP) {
+            if (MarkSampleCell(player, rows, x + x, (50.0f - y) + (50.0f - y)) && !game->IsShadowChanged())
+                game->MarkShadowChanged();
+            x = x + stepX;
+            y = y + stepY;
+        }
+    }
+}

@@ -1,19 +1,120 @@
-// One robot: its two physics bodies, motion targets, carried product and lidar.
+// One robot: its two physics bodies, motion targets, carried product and lidar,
+// and the four lidar workers that serve all robots.
 //
-// Threads: Init on the main thread; drive step, trading and body switch on
-// the game thread; the lidar workers read the bodies and write m_radar only
-// between StartRadarTasks and WaitRadarTasks.
+// Threads: Init on the main thread; drive step, trading, body switch and
+// every write to the targets and product fields on the game thread.  Between
+// StartRadarTasks and the return of WaitRadarTasks the lidar workers read the
+// active bodies' positions and angles and m_iProduct of all robots and each
+// writes the m_radar of the two robots it serves; nothing else touches robots
+// in that phase.  m_bStop is atomic and set under m_taskMutex.
 #pragma once
+
+#include <box2d/box2d.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class Map;
+class WorkbenchList;
+struct RadarObstacle;
 
 constexpr float ROBOT_RADIUS = 0.45f;        // radius of the empty-handed body, metres
 constexpr float ROBOT_CARRY_RADIUS = 0.53f;  // radius of the carrying body, metres
+
+// Fixture user data that marks a robot's fixture for the contact listener.
+constexpr uintptr_t ROBOT_FIXTURE_MARK = 1;
 
 // Wraps an angle into [-pi, pi] in single precision (halves away from zero).
 float NormalizeAngle(float angle);
 
 class Robot {
 public:
-    // Releases the four lidar workers for this frame / waits until all have finished.
+    // A lidar scan of the map from a position and heading past the other robots.
+    using RadarScanFn = std::vector<float> (*)(const Map& map, b2Vec2 pos, float heading,
+                                               const std::vector<RadarObstacle>& obstacles);
+
+    Robot() = default;
+    ~Robot();
+    Robot(const Robot&) = delete;
+    Robot& operator=(const Robot&) = delete;
+
+    // Creates both bodies at pos; the first player's robots also start their
+    // lidar worker.  False for a player other than 0 or 1, an id outside 0 to
+    // 3, or a robot that was set up already.
+    bool Init(int player, int id, b2Vec2 pos);
+
+    // The drive step: forward, sideways and turning forces towards the targets.
+    void UpdateMotion();
+    // Pushes the active body along angle so that its speed along it reaches
+    // the target in one step, within the force limit.
+    void ApplyDirectionalForce(float targetSpeed, float angle, float maxForce);
+    // Makes the other body the active one at the same place and speed.
+    void SwitchBody();
+
+    // Trading with the workbench the robot stands at (own player's only).
+    bool Buy(int32_t& money);
+    bool Sell(int32_t& money);
+    bool DestroyProduct();
+    void AddProduct(int product);
+    void DelProduct();
+
+    // Rates of the carried product; 0.0 when nothing is carried.
+    float GetTimeRate() const;
+    float GetImpactRate() const;
+    float GetValueRate() const;
+    // Index in the own player's workbench list of the workbench under the robot, or -1.
+    int GetNearWorkbenchIdx() const;
+
+    // Lidar workers: release all for this frame / wait until all have
+    // finished.  Both do nothing while no worker runs.
     static void StartRadarTasks();
     static void WaitRadarTasks();
+    static void RadarThreadProc(Robot* robot);
+    // Fresh lidar of this robot and the explored cells along its beams.
+    void UpdateRadar();
+
+    // The scans that UpdateRadar uses: the fast one first, the reference one
+    // when a fast reading is not usable.  Tests may swap in their own.
+    static RadarScanFn s_fastScan;
+    static RadarScanFn s_referenceScan;
+
+    int32_t m_iPlayer = 0;
+    int32_t m_iId = 0;
+    b2Body* m_pBody = nullptr;
+    b2Body* m_normalBody = nullptr;
+    b2Body* m_carryBody = nullptr;
+    float m_fTargetSpeed = 0.0f;
+    float m_fTargetRotate = 0.0f;
+    int32_t m_iProduct = 0;
+    int32_t m_iBuyFrame = -1;
+    float m_fImpact = 0.0f;
+    float m_fMaxForce = 0.0f;
+    float m_fMaxTorque = 0.0f;
+    float m_fMaxSpeed = 0.0f;
+    float m_fMinSpeed = 0.0f;
+    float m_fMaxRotate = 0.0f;
+    std::vector<float> m_radar;
+    std::unique_ptr<std::thread> m_pThread;
+    std::atomic<bool> m_bStop{false};
+
+    // Pending requests and finished requests of the lidar workers, bit k for worker k.
+    static std::atomic<uint32_t> m_taskBits;
+    static std::atomic<uint32_t> m_doneBits;
+    static std::mutex m_taskMutex;
+    static std::condition_variable m_taskCond;
+    static std::mutex m_doneMutex;
+    static std::condition_variable m_doneCond;
+
+private:
+    void StartWorker();
+    void StopWorker();
+    WorkbenchList& OwnWorkbenches() const;
+    std::vector<RadarObstacle> CollectRadarObstacles() const;
+    void MarkExploredCells(b2Vec2 pos, float angle) const;
+    static void ReportRadarDone(uint32_t bit);
 };

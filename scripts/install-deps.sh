@@ -11,7 +11,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libbox2d-dev \
     libprotobuf-dev protobuf-compiler \
     libpng-dev zlib1g-dev \
-    freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev \
+    freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libx11-dev \
     libgtest-dev libgmock-dev googletest libbenchmark-dev \
     xvfb x11-utils xdotool \
     clang libclang-rt-14-dev \

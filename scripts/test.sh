@@ -12,13 +12,23 @@ build() {  # build <dir> <sanitizer>
 }
 
 # Tests that need a window find an X server through DISPLAY; start one if
-# there is none.
+# there is none, on a free display number that it reports once it accepts
+# clients.  -noreset: the server must not restart whenever its last client
+# leaves (a client connecting during the restart is refused).
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
-    Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_NUMBER=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$XVFB_NUMBER" >/dev/null 2>&1 &
     XVFB_PID=$!
-    trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
-    export DISPLAY=:77
-    sleep 1
+    trap 'kill $XVFB_PID 2>/dev/null || true; rm -f "$XVFB_NUMBER"' EXIT
+    for _ in $(seq 100); do
+        [ -s "$XVFB_NUMBER" ] && break
+        sleep 0.1
+    done
+    if [ -s "$XVFB_NUMBER" ]; then
+        export DISPLAY=":$(head -n1 "$XVFB_NUMBER")"
+    else
+        echo "Xvfb did not start; the window tests use their own server or are skipped" >&2
+    fi
 fi
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1

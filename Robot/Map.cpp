@@ -474,6 +474,9 @@ bool Map::Load(std::vector<std::vector<char>>& rows) {
 }
 
 void Map::BuildPosListAndGrid() {
+    // A map is loaded once per match; starting the lists afresh keeps a
+    // second load from listing every cell twice.
+    for (std::vector<b2Vec2>& list : m_posList) list.clear();
     m_grid.assign(m_iWidth, std::vector<char>(m_iHeight, '\0'));
     for (int r = 0; r < m_iHeight; ++r) {
         for (int c = 0; c < static_cast<int>(m_mapData[r].size()); ++c) {

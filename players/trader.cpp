@@ -83,7 +83,7 @@ public:
     }
 
     bool IsObstacle(int ix, int iy) const { return !Inside(ix, iy) || m_conf[iy][ix] >= OBSTACLE_CONF; }
-    // The cells whose obstacle state changed since the last TakeChanges.
+    // The cells whose obstacle state changed since the last ClearChanges.
     const std::vector<int>& Changes() const { return m_changed; }
     void ClearChanges() { m_changed.clear(); }
 
@@ -660,21 +660,19 @@ private:
         return -1;
     }
 
-    // The best workbench to sell the product to, from the point; its score.
-    int BestSale(int robot, int product, Vec from, double startFrames, double& score, double& frames) const {
+    // The best workbench to sell the carried product to from the point, or -1.
+    int BestSale(int robot, int product, Vec from) const {
         int best = -1;
-        score = 0;
+        double score = 0;
         for (int s = 0; s < Benches(); ++s) {
             if (!CanTake(s, product, robot)) continue;
             double carry = TravelFrames(PathLength(from, s));
             if (carry >= 1e5) continue;
-            double total = startFrames + carry;
             double gain = SELL_PRICE[product] * TimeRate(carry) + MaterialBonus(s, product, robot);
-            double sc = gain / (total + 30.0);
+            double sc = gain / (carry + 30.0);
             if (best < 0 || sc > score) {
                 best = s;
                 score = sc;
-                frames = total;
             }
         }
         return best;
@@ -771,8 +769,7 @@ private:
 
     void ChooseSale(int r) {
         const playerio::RobotLine& b = Bot(r);
-        double score, frames;
-        int s = BestSale(r, b.product, BotPos(r), 0, score, frames);
+        int s = BestSale(r, b.product, BotPos(r));
         if (s >= 0) {
             Task t;
             t.kind = TaskKind::SELL;

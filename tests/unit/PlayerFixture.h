@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Game.h"
+#include "TestSupport.h"
 #include "Log.h"
 #include "Player.h"
 
@@ -48,47 +49,10 @@ inline void InitGameOnce(const char* mapName = "player_basic.txt") {
     GamePlayer(1).Init(1);
 }
 
-// Standard error captured at a log level; line numbers in the text read "L",
-// so that whole lines can be compared.
-class StderrCapture {
-public:
-    explicit StderrCapture(int level = LOG_LEVEL_INFO) : m_savedLevel(g_logLevel) {
-        g_logLevel = level;
-        testing::internal::CaptureStderr();
-    }
-    ~StderrCapture() {
-        if (!m_bTaken) testing::internal::GetCapturedStderr();
-        g_logLevel = m_savedLevel;
-    }
-    std::string Take() {
-        m_bTaken = true;
-        return WithoutLineNumbers(testing::internal::GetCapturedStderr());
-    }
-
-    // "Robot/Player.cpp:123|" reads "Robot/Player.cpp:L|".
-    static std::string WithoutLineNumbers(const std::string& text) {
-        std::string out;
-        size_t pos = 0;
-        for (;;) {
-            const size_t mark = text.find(".cpp:", pos);
-            if (mark == std::string::npos) break;
-            size_t end = mark + 5;
-            while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
-            const bool isLineNumber = end > mark + 5 && end < text.size() && text[end] == '|';
-            out.append(text, pos, mark + 5 - pos);
-            out += isLineNumber ? "L" : text.substr(mark + 5, end - mark - 5);
-            pos = end;
-        }
-        return out + text.substr(pos);
-    }
-
-private:
-    int m_savedLevel;
-    bool m_bTaken = false;
-};
+// Log lines captured from standard error, line numbers masked.
+using StderrCapture = LogCapture;
 
 // One log line as the referee writes it at frame 1, with the line number "L".
 inline std::string LogLine(const char* tag, const char* file, const char* func, const std::string& message) {
-    return std::string("[") + tag + "]" + file + ":L|" + func + "|frame[" +
-           std::to_string(Game::GetInstance()->GetWorld().GetFrame()) + "]|" + message + "\n";
+    return ExpectedLogLine(tag, file, func, message + "\n");
 }

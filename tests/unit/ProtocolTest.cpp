@@ -22,22 +22,11 @@
 #include "Platform.h"
 #include "PlayerFixture.h"
 #include "RunProcess.h"
+#include "TestSupport.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-uint32_t Bits(float f) {
-    uint32_t u;
-    memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-float FromBits(uint32_t u) {
-    float f;
-    memcpy(&f, &u, sizeof f);
-    return f;
-}
 
 constexpr float FLOAT_PI = 3.14159274f;  // the float nearest to pi
 constexpr float PRESET_SPEED = 3.0f;     // robot targets before each case
@@ -155,8 +144,8 @@ TEST_F(ProtocolTest, CommandLines) {
             const Robot& robot = First().GetRobot(id);
             const float speed = id == c.robot ? c.speed : PRESET_SPEED;
             const float rotate = id == c.robot ? c.rotate : PRESET_ROTATE;
-            EXPECT_EQ(Bits(robot.m_fTargetSpeed), Bits(speed)) << "robot " << id << ": " << robot.m_fTargetSpeed;
-            EXPECT_EQ(Bits(robot.m_fTargetRotate), Bits(rotate)) << "robot " << id << ": " << robot.m_fTargetRotate;
+            EXPECT_EQ(FloatBits(robot.m_fTargetSpeed), FloatBits(speed)) << "robot " << id << ": " << robot.m_fTargetSpeed;
+            EXPECT_EQ(FloatBits(robot.m_fTargetRotate), FloatBits(rotate)) << "robot " << id << ": " << robot.m_fTargetRotate;
         }
     }
 }
@@ -253,8 +242,8 @@ TEST_F(ProtocolTest, AnswersInOneStream) {
         if (c.pending) {
             EXPECT_EQ(PlayerTestPeer::PendingText(First()), *c.pending);
         }
-        EXPECT_EQ(Bits(First().GetRobot(0).m_fTargetSpeed), Bits(c.speed)) << First().GetRobot(0).m_fTargetSpeed;
-        EXPECT_EQ(Bits(First().GetRobot(0).m_fTargetRotate), Bits(c.rotate)) << First().GetRobot(0).m_fTargetRotate;
+        EXPECT_EQ(FloatBits(First().GetRobot(0).m_fTargetSpeed), FloatBits(c.speed)) << First().GetRobot(0).m_fTargetSpeed;
+        EXPECT_EQ(FloatBits(First().GetRobot(0).m_fTargetRotate), FloatBits(c.rotate)) << First().GetRobot(0).m_fTargetRotate;
     }
 }
 
@@ -393,10 +382,10 @@ TEST(DataStreamTest, DecimalsMatchPrintf) {
                                  std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
                                  std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::max(),
                                  std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                                 FromBits(0x7FC00000), FromBits(0xFFC00000), FromBits(0x7F800001), FromBits(0xFFBFFFFF),
+                                 BitsFloat(0x7FC00000), BitsFloat(0xFFC00000), BitsFloat(0x7F800001), BitsFloat(0xFFBFFFFF),
                                  1e10f, 9999999999.0f, 1e-5f, 0.0001f, 0.00001f, 123456.789f, 1e9f, 1e-4f};
     std::mt19937 rng(20230417);
-    for (int i = 0; i < 3000000 / scale; ++i) values.push_back(FromBits(static_cast<uint32_t>(rng())));
+    for (int i = 0; i < 3000000 / scale; ++i) values.push_back(BitsFloat(static_cast<uint32_t>(rng())));
     std::uniform_real_distribution<float> lidar(0.0f, 100.0f);
     for (int i = 0; i < 1000000 / scale; ++i) values.push_back(lidar(rng));
     // (1 + j / 2^11) * 2^e has 11 or fewer significant digits in [1, 2) * 2^e
@@ -421,7 +410,7 @@ TEST(DataStreamTest, DecimalsMatchPrintf) {
         const std::string expected = Format10g(value);
         if (expected.size() != stream->GetSize() || memcmp(expected.data(), stream->GetData(), expected.size()) != 0) {
             if (++mismatches <= 10) {
-                ADD_FAILURE() << "bits 0x" << std::hex << Bits(value) << ": printf " << expected << ", stream "
+                ADD_FAILURE() << "bits 0x" << std::hex << FloatBits(value) << ": printf " << expected << ", stream "
                               << std::string(stream->GetData(), stream->GetSize());
             }
         }
@@ -441,7 +430,7 @@ TEST(DataStreamTest, DISABLED_DecimalsMatchPrintfForEveryFloat) {
         auto stream = std::make_unique<DataStream>();
         char expected[64];
         for (uint64_t bits = begin; bits < end; ++bits) {
-            const float value = FromBits(static_cast<uint32_t>(bits));
+            const float value = BitsFloat(static_cast<uint32_t>(bits));
             stream->Reset();
             stream->AddFloat(value, '\0');
             const int len = snprintf(expected, sizeof expected, "%.10g", static_cast<double>(value));

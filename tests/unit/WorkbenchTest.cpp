@@ -12,21 +12,10 @@
 
 #include "Game.h"
 #include "Log.h"
+#include "TestSupport.h"
 #include "World.h"
 
 namespace {
-
-uint32_t Bits(float f) {
-    uint32_t u;
-    memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-float FromBits(uint32_t u) {
-    float f;
-    memcpy(&f, &u, sizeof f);
-    return f;
-}
 
 constexpr uint32_t BITS_ONE = 0x3F800000;       // 1.0f
 constexpr uint32_t BITS_MIN_RATE = 0x3F4CCCCD;  // 0.8f
@@ -35,45 +24,6 @@ constexpr uint32_t BITS_MIN_VALUE_RATE = 0x3F23D70B;  // 0.8f * 0.8f = 0.6400000
 
 // Advances the world's frame counter, as the frame loop does after each frame.
 void NextFrame() { Game::GetInstance()->GetWorld().Step(); }
-
-// "Robot/Workbench.cpp:123|" -> "Robot/Workbench.cpp:L|".
-std::string MaskLineNumbers(const std::string& text) {
-    static const std::string s_file = "Robot/Workbench.cpp:";
-    std::string out;
-    size_t pos = 0;
-    for (size_t hit; (hit = text.find(s_file, pos)) != std::string::npos;) {
-        out.append(text, pos, hit + s_file.size() - pos);
-        pos = hit + s_file.size();
-        size_t end = pos;
-        while (end < text.size() && isdigit(static_cast<unsigned char>(text[end]))) ++end;
-        if (end > pos) out += 'L';
-        pos = end;
-    }
-    out.append(text, pos, std::string::npos);
-    return out;
-}
-
-// Captures standard error at a given log level; the source line numbers of
-// the captured lines read "L" so that texts can be compared whole.
-class LogCapture {
-public:
-    explicit LogCapture(int level = LOG_LEVEL_INFO) : m_savedLevel(g_logLevel) {
-        g_logLevel = level;
-        testing::internal::CaptureStderr();
-    }
-    ~LogCapture() {
-        if (!m_bTaken) testing::internal::GetCapturedStderr();
-        g_logLevel = m_savedLevel;
-    }
-    std::string Take() {
-        m_bTaken = true;
-        return MaskLineNumbers(testing::internal::GetCapturedStderr());
-    }
-
-private:
-    int m_savedLevel;
-    bool m_bTaken = false;
-};
 
 // One log line of this module as it is written in the current frame.
 std::string Line(const char* tag, const char* function, const std::string& message) {
@@ -127,14 +77,14 @@ TEST(WorkbenchConstruction, RecipesOfEveryType) {
         EXPECT_FALSE(b.wb().m_bReady);
         for (const Material& slot : b.wb().m_material) EXPECT_FALSE(slot.present);
         const WorkbenchInfo info = b.Info();
-        EXPECT_EQ(Bits(info.x), Bits(12.25f));
-        EXPECT_EQ(Bits(info.y), Bits(37.75f));
+        EXPECT_EQ(FloatBits(info.x), FloatBits(12.25f));
+        EXPECT_EQ(FloatBits(info.y), FloatBits(37.75f));
         EXPECT_EQ(info.type, row.type);
         EXPECT_EQ(info.remain, -1);
         EXPECT_EQ(info.needMask, row.needMask);
         EXPECT_EQ(info.haveMask, 0u);
         EXPECT_EQ(info.ready, 0);
-        EXPECT_EQ(Bits(info.progress), Bits(-1.0f));
+        EXPECT_EQ(FloatBits(info.progress), FloatBits(-1.0f));
     }
 }
 
@@ -170,7 +120,7 @@ TEST(WorkbenchConstruction, InvalidTypeLogsAndTakesNothing) {
         EXPECT_EQ(info.remain, -1);
         EXPECT_EQ(info.needMask, 0u);
         EXPECT_EQ(info.ready, 0);
-        EXPECT_EQ(Bits(info.progress), Bits(-1.0f));
+        EXPECT_EQ(FloatBits(info.progress), FloatBits(-1.0f));
     }
 }
 
@@ -181,17 +131,17 @@ TEST(WorkbenchProduction, Type1CycleBlockAndPurchase) {
     b.Steps(1);
     EXPECT_EQ(b.Info().remain, 49);
     EXPECT_EQ(b.Info().ready, 0);
-    EXPECT_EQ(Bits(b.Info().progress), Bits(1.0f / 50.0f));
+    EXPECT_EQ(FloatBits(b.Info().progress), FloatBits(1.0f / 50.0f));
 
     b.Steps(48);
     EXPECT_EQ(b.Info().remain, 1);
     EXPECT_EQ(b.Info().ready, 0);
-    EXPECT_EQ(Bits(b.Info().progress), Bits(49.0f / 50.0f));
+    EXPECT_EQ(FloatBits(b.Info().progress), FloatBits(49.0f / 50.0f));
 
     b.Steps(1);  // the 50th step finishes
     EXPECT_EQ(b.Info().remain, -1);
     EXPECT_EQ(b.Info().ready, 1);
-    EXPECT_EQ(Bits(b.Info().progress), Bits(-1.0f));
+    EXPECT_EQ(FloatBits(b.Info().progress), FloatBits(-1.0f));
 
     b.Steps(1);  // a new cycle starts although the first product waits
     EXPECT_EQ(b.Info().remain, 49);
@@ -200,12 +150,12 @@ TEST(WorkbenchProduction, Type1CycleBlockAndPurchase) {
     b.Steps(49);  // 100 steps: blocked
     EXPECT_EQ(b.Info().remain, 0);
     EXPECT_EQ(b.Info().ready, 1);
-    EXPECT_EQ(Bits(b.Info().progress), BITS_ONE);
+    EXPECT_EQ(FloatBits(b.Info().progress), BITS_ONE);
 
     b.Steps(25);  // stays blocked
     EXPECT_EQ(b.Info().remain, 0);
     EXPECT_EQ(b.Info().ready, 1);
-    EXPECT_EQ(Bits(b.Info().progress), BITS_ONE);
+    EXPECT_EQ(FloatBits(b.Info().progress), BITS_ONE);
 
     int prod = 0;
     EXPECT_EQ(b.wb().Buy(200000, &prod), 3000);
@@ -245,7 +195,7 @@ TEST(WorkbenchProduction, Type4WaitsForBothMaterials) {
     b.Steps(3);
     WorkbenchInfo info = b.Info();
     EXPECT_EQ(info.remain, -1);
-    EXPECT_EQ(Bits(info.progress), Bits(-1.0f));
+    EXPECT_EQ(FloatBits(info.progress), FloatBits(-1.0f));
     EXPECT_EQ(info.haveMask, 2u);
     EXPECT_EQ(info.needMask, 6u);
 
@@ -255,7 +205,7 @@ TEST(WorkbenchProduction, Type4WaitsForBothMaterials) {
     info = b.Info();
     EXPECT_EQ(info.haveMask, 0u);  // consumed by the start
     EXPECT_EQ(info.remain, 499);
-    EXPECT_EQ(Bits(info.progress), Bits(1.0f / 500.0f));
+    EXPECT_EQ(FloatBits(info.progress), FloatBits(1.0f / 500.0f));
 
     // Materials sold during production stay until the next start.
     EXPECT_GT(b.wb().Sell(2, GetCurrentFrame(), 0.0f), 0);
@@ -386,11 +336,11 @@ TEST(WorkbenchTrading, SaleValueFallsWithTimeAndImpact) {
 // ---------------------------------------------------------------- value rates
 
 TEST(WorkbenchRates, SpanIsFormedInSinglePrecision) {
-    EXPECT_EQ(Bits(TIME_RATE_K), 0x3E4CCCCCu);
-    EXPECT_EQ(Bits(IMPACT_RATE_K), 0x3E4CCCCCu);
-    EXPECT_NE(Bits(TIME_RATE_K), Bits(0.2f));
-    EXPECT_EQ(Bits(MIN_TIME_RATE), BITS_MIN_RATE);
-    EXPECT_EQ(Bits(MIN_IMPACT_RATE), BITS_MIN_RATE);
+    EXPECT_EQ(FloatBits(TIME_RATE_K), 0x3E4CCCCCu);
+    EXPECT_EQ(FloatBits(IMPACT_RATE_K), 0x3E4CCCCCu);
+    EXPECT_NE(FloatBits(TIME_RATE_K), FloatBits(0.2f));
+    EXPECT_EQ(FloatBits(MIN_TIME_RATE), BITS_MIN_RATE);
+    EXPECT_EQ(FloatBits(MIN_IMPACT_RATE), BITS_MIN_RATE);
 }
 
 // Both rates follow the same curve, so each row holds x for both.
@@ -410,26 +360,26 @@ TEST(WorkbenchRates, TimeAndImpactRates) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LogCapture log;
-        EXPECT_EQ(Bits(Workbench::GetProductTimeRate(GetCurrentFrame() - row.held)), row.bits);
-        EXPECT_EQ(Bits(Workbench::GetProductImpactRate(row.impact)), row.bits);
+        EXPECT_EQ(FloatBits(Workbench::GetProductTimeRate(GetCurrentFrame() - row.held)), row.bits);
+        EXPECT_EQ(FloatBits(Workbench::GetProductImpactRate(row.impact)), row.bits);
         EXPECT_EQ(log.Take(), "");
     }
-    EXPECT_EQ(BITS_HALF_RATE, Bits(0.8267949f));
+    EXPECT_EQ(BITS_HALF_RATE, FloatBits(0.8267949f));
 }
 
 TEST(WorkbenchRates, TimeRateCountsToTheCurrentFrame) {
     const int buyFrame = GetCurrentFrame();
-    EXPECT_EQ(Bits(Workbench::GetProductTimeRate(buyFrame)), BITS_ONE);
+    EXPECT_EQ(FloatBits(Workbench::GetProductTimeRate(buyFrame)), BITS_ONE);
     for (int i = 0; i < 4500; ++i) NextFrame();
-    EXPECT_EQ(Bits(Workbench::GetProductTimeRate(buyFrame)), BITS_HALF_RATE);
+    EXPECT_EQ(FloatBits(Workbench::GetProductTimeRate(buyFrame)), BITS_HALF_RATE);
 }
 
 TEST(WorkbenchRates, ValueRateAndNowValue) {
     const int now = GetCurrentFrame();
-    EXPECT_EQ(Bits(Workbench::GetProductValueRate(now, 0.0f)), BITS_ONE);
-    EXPECT_EQ(Bits(Workbench::GetProductValueRate(now - 9000, 2000.0f)), BITS_MIN_VALUE_RATE);
-    EXPECT_EQ(Bits(Workbench::GetProductValueRate(now - 4500, 1000.0f)),
-              Bits(FromBits(BITS_HALF_RATE) * FromBits(BITS_HALF_RATE)));
+    EXPECT_EQ(FloatBits(Workbench::GetProductValueRate(now, 0.0f)), BITS_ONE);
+    EXPECT_EQ(FloatBits(Workbench::GetProductValueRate(now - 9000, 2000.0f)), BITS_MIN_VALUE_RATE);
+    EXPECT_EQ(FloatBits(Workbench::GetProductValueRate(now - 4500, 1000.0f)),
+              FloatBits(BitsFloat(BITS_HALF_RATE) * BitsFloat(BITS_HALF_RATE)));
 
     struct Row {
         const char* name;
@@ -483,7 +433,7 @@ TEST(WorkbenchRates, ImpossibleInputsAreReportedInOrder) {
     // A purchase in the future counts as just bought; a negative impulse has
     // no rate, and a sale with it pays nothing.
     LogCapture log;
-    EXPECT_EQ(Bits(Workbench::GetProductTimeRate(GetCurrentFrame() + 10)), BITS_ONE);
+    EXPECT_EQ(FloatBits(Workbench::GetProductTimeRate(GetCurrentFrame() + 10)), BITS_ONE);
     const float rate = Workbench::GetProductValueRate(GetCurrentFrame() + 1, -5.0f);
     EXPECT_EQ(Workbench::GetProductNowVal(3, GetCurrentFrame(), -1.0f), 0);
     EXPECT_EQ(Workbench::GetProductNowVal(3, GetCurrentFrame() - 5, -1.0f), 0);
@@ -516,14 +466,14 @@ TEST(WorkbenchSearch, NearestStrictlyInsideWithTiesToTheEarlier) {
     list.Add(Workbench(5, b2Vec2(30.5f, 5.75f)));    // 4, later and nearer than 2 and 3
 
     // Exactly on the boundary and one step inside it, from workbench 0.
-    const b2Vec2 onBoundary(FromBits(0x4127D6C8), FromBits(0x41A88F75));
-    const b2Vec2 inside(FromBits(0x4127D6C8), FromBits(0x41A88F74));
+    const b2Vec2 onBoundary(BitsFloat(0x4127D6C8), BitsFloat(0x41A88F75));
+    const b2Vec2 inside(BitsFloat(0x4127D6C8), BitsFloat(0x41A88F74));
     const auto squaredDist = [](b2Vec2 p) {
         const float dx = p.x - 10.25f;
         const float dy = p.y - 20.75f;
         return dx * dx + dy * dy;
     };
-    ASSERT_EQ(Bits(squaredDist(onBoundary)), Bits(0.16f));
+    ASSERT_EQ(FloatBits(squaredDist(onBoundary)), FloatBits(0.16f));
     ASSERT_LT(squaredDist(inside), 0.16f);
 
     struct Row {
@@ -566,7 +516,7 @@ TEST(WorkbenchSearch, StepAndInfoFollowListOrder) {
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(infos[i].type, types[i]);
-        EXPECT_EQ(Bits(infos[i].x), Bits(0.5f * i + 0.25f));
+        EXPECT_EQ(FloatBits(infos[i].x), FloatBits(0.5f * i + 0.25f));
         EXPECT_EQ(infos[i].remain, remains[i]);
     }
 }

@@ -354,6 +354,11 @@ thread_local IoQueue t_due;
 // yet (a chain when a completion polls again), so that a discard finds them.
 thread_local IoQueue* t_pRunning = nullptr;
 
+// The most a pipe may owe its reader beyond what the pipe itself holds: a
+// player is sent a frame only after answering the last, so one that keeps
+// this much unread has stopped reading.
+constexpr uint64_t MAX_UNWRITTEN_BYTES = 1 << 20;
+
 // Writes not yet wholly taken by their pipes, in the order they were made;
 // touched only by the thread doing pipe I/O (see Platform.h).
 IoQueue s_unfinishedWrites;
@@ -361,6 +366,15 @@ IoQueue s_unfinishedWrites;
 void Finish(Platform::IoRecord* record, uint32_t error) {
     record->m_uError = error;
     t_due.Push(record);
+}
+
+// The bytes of writes into the pipe that it has not taken yet.
+uint64_t UnwrittenBytes(Platform::PipeHandle pipe) {
+    uint64_t total = 0;
+    for (const Platform::IoRecord* r = s_unfinishedWrites.m_pHead; r; r = r->m_pNext) {
+        if (r->m_hPipe == pipe) total += r->m_uLen - r->m_uDone;
+    }
+    return total;
 }
 
 bool HasUnfinishedWrite(Platform::PipeHandle pipe, const Platform::IoRecord* before) {
@@ -477,6 +491,9 @@ bool WritePipeAsync(PipeHandle pipe, const char* data, uint32_t len, IoRecord* r
     if (pipe < 0) return Fail(EBADF);
     Prepare(record, pipe, data, len, complete);
     if (HasUnfinishedWrite(pipe, nullptr)) {
+        // A reader that leaves its pipe full would otherwise make the
+        // referee keep every later message: past a bound it is refused.
+        if (UnwrittenBytes(pipe) + len > MAX_UNWRITTEN_BYTES) return Fail(ENOBUFS);
         s_unfinishedWrites.Push(record);
         return true;
     }

@@ -127,7 +127,7 @@ ReadStart ReadPipeAsync(PipeHandle pipe, char* buffer, uint32_t size, IoRecord* 
 // order of the writes; the completion runs once all is written or the pipe
 // has failed.  data must stay valid until then.  False (LastError set, no
 // completion) when the pipe refuses at once, e.g. EPIPE when the reader has
-// closed it.
+// closed it, or ENOBUFS when more than 1 MiB already waits unread for it.
 bool WritePipeAsync(PipeHandle pipe, const char* data, uint32_t len, IoRecord* record, IoCompletion complete);
 
 // The alertable 0 ms wait: goes on with the unfinished writes, then runs every

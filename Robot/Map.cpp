@@ -443,6 +443,7 @@ bool Map::Load(const std::string& path) {
 }
 
 bool Map::Load(std::vector<std::vector<char>>& rows) {
+    ++m_uLoadSerial;
     if (&rows != &m_mapData) m_mapData = rows;
     HARD_ASSERT(m_mapData.size() == MAP_FILE_ROW_NUMS);
     HARD_ASSERT(AllRowsHaveLength(m_mapData, MAP_FILE_COL_NUMS));

@@ -120,6 +120,10 @@ public:
     static uint32_t s_lowMasks[32];
     static uint32_t s_highMasks[32];
 
+    // Raised by every Load of rows, successful or not: lets a reader tell
+    // that what it derived from the map may be out of date.
+    uint32_t GetLoadSerial() const { return m_uLoadSerial; }
+
 private:
     void BuildPosListAndGrid();
     void BuildSegments();
@@ -136,4 +140,5 @@ private:
     int32_t m_iHeight = 0;
     std::vector<MapSegment> m_segments;
     std::vector<double> m_segLen;
+    uint32_t m_uLoadSerial = 0;
 };

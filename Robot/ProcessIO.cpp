@@ -80,6 +80,7 @@ ProcessIO::ProcessIO(bool registerObj, bool hideWindow) : m_bHideWindow(hideWind
 
 ProcessIO::~ProcessIO() {
     Stop();
+    delete m_pSpareRead;
     // A read of this object may still wait in the poll that destroys it.
     Platform::DiscardDueCompletions(this, DiscardReadRequest);
     if (!m_bRegistered) return;
@@ -177,7 +178,8 @@ void ProcessIO::PostAsyncReadReq() {
 
 void ProcessIO::PostRead() {
     if (m_iPendingReads >= 2 || m_hChildStdOut == INVALID_HANDLE_VALUE) return;
-    ReadRequest* pstInfo = new (std::nothrow) ReadRequest;
+    ReadRequest* pstInfo = m_pSpareRead ? m_pSpareRead : new (std::nothrow) ReadRequest;
+    m_pSpareRead = nullptr;
     if (!pstInfo) {
         // Out of memory for now: this object is tried again in the next poll.
         LOG_ASSERT_FAILED("pstInfo");
@@ -193,7 +195,7 @@ void ProcessIO::PostRead() {
             ++m_iPendingReads;
             return;
         case Platform::ReadStart::EMPTY:
-            delete pstInfo;
+            m_pSpareRead = pstInfo;
             return;
         case Platform::ReadStart::FAILED:
             PrintSysError("ReadFileEx err.");

@@ -95,6 +95,10 @@ protected:
     int32_t m_iPendingReads = 0;  // posted and not completed; reads are posted below 2
     bool m_bRegistered = false;   // entered in s_pObjList
     bool m_bHideWindow = false;
+    // A read that found the pipe empty, kept for the next poll: the request
+    // holds a whole pipe buffer, and allocating and freeing it in every poll
+    // costs more than the poll itself.
+    ReadRequest* m_pSpareRead = nullptr;
     uint32_t m_uSeq = 0;  // generation: raised by Start and Stop, carried by each read
     std::string m_strCmdLine;
     std::string m_strWorkDir;

@@ -1,7 +1,9 @@
 #include "Robot.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <system_error>
 
 #include "Game.h"
@@ -25,6 +27,13 @@ const float s_maxForwardSpeed[2] = {6.0f, 7.0f};
 int s_workerCount[PLAYER_ROBOT_NUMS] = {};
 std::atomic<uint32_t> s_requestBits{0};
 
+// The robot served by the only worker of an id (null while none or several
+// run), guarded by Robot::m_taskMutex; and the game thread's copy for the
+// frame in progress: a task its worker has not taken up yet is run by the
+// game thread instead of waiting for the worker to be scheduled.
+Robot* s_workerRobot[PLAYER_ROBOT_NUMS] = {};
+Robot* s_stealRobot[PLAYER_ROBOT_NUMS] = {};
+
 std::vector<float> FastScan(const Map& map, b2Vec2 pos, float heading, const std::vector<RadarObstacle>& obstacles) {
     return map.ScanRadar(pos, heading, obstacles);
 }
@@ -45,6 +54,23 @@ int FirstBadReading(const std::vector<float>& radar) {
     return -1;
 }
 
+// A frame's hand-off (tasks released, tasks done) usually follows within
+// microseconds: spinning that long first spares a sleep and a wake-up of four
+// threads in every frame.  The condition variables still serve longer waits.
+constexpr auto HAND_OFF_SPIN = std::chrono::microseconds(300);
+
+template <class Ready>
+void SpinUntil(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + HAND_OFF_SPIN;
+    for (unsigned i = 1;; ++i) {
+        if (ready()) return;
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+}
+
 uint32_t RunningWorkerBits() {
     uint32_t bits = 0;
     for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
@@ -53,16 +79,63 @@ uint32_t RunningWorkerBits() {
     return bits;
 }
 
-// Marks the cell of one sample point (given as twice its column and row
-// coordinates); true when the cell had not been seen before.  The cut toward
-// zero puts points just outside the left or top edge into column or row 0.
-bool MarkSampleCell(Player& player, const std::vector<std::vector<char>>& rows, float colPos, float rowPos) {
-    if (!(colPos > -1.0f && colPos < SEEN_GRID_SIZE && rowPos > -1.0f && rowPos < SEEN_GRID_SIZE)) return false;
-    const int col = static_cast<int>(colPos);
-    const int row = static_cast<int>(rowPos);
+// Samples of a beam placed before their cells are looked at, so that the
+// placing runs without a branch per sample.
+constexpr int SAMPLE_CHUNK = 512;
+constexpr int CELL_ROW_SHIFT = 7;  // a sample's cell as row << 7 | column, -1 outside the grid
+static_assert(SEEN_GRID_SIZE <= (1 << CELL_ROW_SHIFT), "a column fits below the row");
+
+// Marks one cell of the grid; true when the cell had not been seen before.
+bool MarkSampleCell(Player& player, const std::vector<std::vector<char>>& rows, int row, int col) {
     if (row >= static_cast<int>(rows.size()) || col >= static_cast<int>(rows[row].size())) return false;
     if (rows[row][col] == '#') return false;
     return player.MarkSeen(row, col);
+}
+
+// Four beams' sample points, one beam per lane.
+constexpr int SAMPLE_LANES = 4;
+using FloatLanes = float __attribute__((vector_size(4 * SAMPLE_LANES)));
+using IntLanes = int32_t __attribute__((vector_size(4 * SAMPLE_LANES)));
+
+// Walks the beams from (x, y) by their steps while the distance stays below
+// each beam's length, marking the cells of the sample points.  The points
+// are running sums, as they have always been placed; a point is given as
+// twice its column and row coordinates, and the cut toward zero puts points
+// just outside the left or top edge into column or row 0.  The points are
+// placed a chunk at a time before their cells are looked at, so that the
+// placing runs without a branch per point.
+void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows, FloatLanes x, FloatLanes y,
+                     FloatLanes stepX, FloatLanes stepY, FloatLanes len) {
+    Game* game = Game::GetInstance();
+    const float grid = static_cast<float>(SEEN_GRID_SIZE);
+    IntLanes cells[SAMPLE_CHUNK];
+    float d = 0.0f;
+    for (;;) {
+        int count = 0;
+        for (; count < SAMPLE_CHUNK; ++count, d = d + RADAR_SAMPLE_STEP) {
+            const IntLanes active = len > d;
+            if (!(active[0] | active[1] | active[2] | active[3])) break;
+            const FloatLanes colPos = x + x;
+            const FloatLanes rowPos = (50.0f - y) + (50.0f - y);
+            x = x + stepX;
+            y = y + stepY;
+            const IntLanes inside = active & (colPos > -1.0f) & (colPos < grid) & (rowPos > -1.0f) & (rowPos < grid);
+            const IntLanes col = __builtin_convertvector(inside ? colPos : 0.0f, IntLanes);
+            const IntLanes row = __builtin_convertvector(inside ? rowPos : 0.0f, IntLanes);
+            cells[count] = inside ? (row << CELL_ROW_SHIFT) | col : -1;
+        }
+        // Most cells were seen long ago; only the others are looked up further.
+        for (int k = 0; k < count; ++k) {
+            for (int lane = 0; lane < SAMPLE_LANES; ++lane) {
+                const int32_t cell = cells[k][lane];
+                const int row = cell >> CELL_ROW_SHIFT;
+                const int col = cell & ((1 << CELL_ROW_SHIFT) - 1);
+                if (cell < 0 || player.IsSeen(row, col)) continue;
+                if (MarkSampleCell(player, rows, row, col) && !game->IsShadowChanged()) game->MarkShadowChanged();
+            }
+        }
+        if (count < SAMPLE_CHUNK) return;
+    }
 }
 
 }  // namespace
@@ -286,6 +359,7 @@ void Robot::StartWorker() {
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
         ++s_workerCount[m_iId];
+        s_workerRobot[m_iId] = s_workerCount[m_iId] == 1 ? this : nullptr;
     }
     try {
         m_pThread = std::make_unique<std::thread>(RadarThreadProc, this);
@@ -306,6 +380,8 @@ void Robot::StopWorker() {
     m_pThread.reset();
     std::lock_guard<std::mutex> lock(m_taskMutex);
     --s_workerCount[m_iId];
+    // Several workers of one id leave none to be named when one stops.
+    s_workerRobot[m_iId] = nullptr;
 }
 
 void Robot::StartRadarTasks() {
@@ -314,6 +390,7 @@ void Robot::StartRadarTasks() {
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
         request = RunningWorkerBits();
+        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) s_stealRobot[id] = s_workerRobot[id];
         s_requestBits = request;
         m_taskBits.exchange(request);
     }
@@ -321,8 +398,16 @@ void Robot::StartRadarTasks() {
 }
 
 void Robot::WaitRadarTasks() {
-    std::unique_lock<std::mutex> lock(m_doneMutex);
     const uint32_t request = s_requestBits;
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        const uint32_t bit = 1u << id;
+        if (!s_stealRobot[id] || (request & bit) == 0) continue;
+        if ((m_taskBits.fetch_and(~bit) & bit) == 0) continue;  // its worker has it
+        RunRadarTask(s_stealRobot[id]);
+        ReportRadarDone(bit);
+    }
+    SpinUntil([request] { return m_doneBits == request; });
+    std::unique_lock<std::mutex> lock(m_doneMutex);
     m_doneCond.wait(lock, [request] { return m_doneBits == request; });
     m_doneBits.exchange(0);
     s_requestBits = 0;
@@ -332,17 +417,24 @@ void Robot::RadarThreadProc(Robot* robot) {
     const uint32_t bit = 1u << (robot->m_iId + 4 * robot->m_iPlayer);
     if (robot->m_bStop) return;
     for (;;) {
+        SpinUntil([robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
         {
             std::unique_lock<std::mutex> lock(m_taskMutex);
             m_taskCond.wait(lock, [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
             if (robot->m_bStop) return;
-            m_taskBits.fetch_and(~bit);
+            // The only worker of its id finds its bit taken by the game thread: nothing to do.
+            const bool taken = (m_taskBits.fetch_and(~bit) & bit) != 0;
+            if (!taken && s_workerCount[robot->m_iId] == 1) continue;
         }
-        robot->UpdateRadar();
-        Game::GetInstance()->GetPlayer(1).GetRobot(robot->m_iId).UpdateRadar();
+        RunRadarTask(robot);
         ReportRadarDone(bit);
         if (robot->m_bStop) return;
     }
+}
+
+void Robot::RunRadarTask(Robot* robot) {
+    robot->UpdateRadar();
+    Game::GetInstance()->GetPlayer(1).GetRobot(robot->m_iId).UpdateRadar();
 }
 
 void Robot::ReportRadarDone(uint32_t bit) {
@@ -376,10 +468,14 @@ void Robot::UpdateRadar() {
     const float angle = m_pBody->GetAngle();
     const float heading = NormalizeAngle(angle);
     const std::vector<RadarObstacle> obstacles = CollectRadarObstacles();
+    if (RadarInputsUnchanged(map, pos, angle, obstacles)) return;
 
     m_radar = s_fastScan(map, pos, heading, obstacles);
     const int bad = FirstBadReading(m_radar);
+    if (bad < 0) m_lastRadar = m_radar;
     if (bad >= 0) {
+        // Replaced readings are logged every time: such a scan is never reused.
+        m_iRadarKeyLen = -1;
         LOG_INFO("Get radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", bad, m_radar[bad], pos.x, pos.y,
                  heading, m_iPlayer, m_iId);
         m_radar = s_referenceScan(map, pos, heading, obstacles);
@@ -393,25 +489,61 @@ void Robot::UpdateRadar() {
     MarkExploredCells(pos, angle);
 }
 
+bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
+                                 const std::vector<RadarObstacle>& obstacles) {
+    uint32_t key[RADAR_KEY_SIZE];
+    int len = 0;
+    auto put = [&key, &len](float value) { memcpy(&key[len++], &value, sizeof value); };
+    put(pos.x);
+    put(pos.y);
+    put(angle);
+    for (const RadarObstacle& obstacle : obstacles) {
+        if (len + 3 > RADAR_KEY_SIZE) {
+            m_iRadarKeyLen = -1;
+            return false;
+        }
+        put(obstacle.x);
+        put(obstacle.y);
+        key[len++] = static_cast<uint32_t>(obstacle.product);
+    }
+    // Only the system's own scans are known to depend on nothing else.
+    if (s_fastScan != FastScan || s_referenceScan != ReferenceScan) {
+        m_iRadarKeyLen = -1;
+        return false;
+    }
+    const void* sources[4] = {&map, map.GetMapData().data(), reinterpret_cast<const void*>(s_fastScan),
+                              reinterpret_cast<const void*>(static_cast<uintptr_t>(map.GetLoadSerial()))};
+    const bool same = len == m_iRadarKeyLen && memcmp(key, m_radarKey, sizeof(uint32_t) * len) == 0 &&
+                      memcmp(sources, m_radarKeySources, sizeof sources) == 0 && m_radar == m_lastRadar;
+    if (same) return true;
+    memcpy(m_radarKey, key, sizeof(uint32_t) * len);
+    memcpy(m_radarKeySources, sources, sizeof sources);
+    m_iRadarKeyLen = len;
+    return false;
+}
+
 void Robot::MarkExploredCells(b2Vec2 pos, float angle) const {
     Game* game = Game::GetInstance();
     Player& player = game->GetPlayer(m_iPlayer);
     const std::vector<std::vector<char>>& rows = game->GetMap().GetMapData();
     const int n = static_cast<int>(m_radar.size());
-    for (int i = 0; i < n; ++i) {
-        // The body's own angle, not the wrapped heading, is the base here.
-        const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
-        const float stepX = cosf(a) * RADAR_SAMPLE_STEP;
-        const float stepY = sinf(a) * RADAR_SAMPLE_STEP;
-        const float len = m_radar[i];
-        float x = pos.x;
-        float y = pos.y;
-        // Running sums, as the samples have always been placed.
-        for (float d = 0.0f; len > d; d = d + RADAR_SAMPLE_STEP) {
-            if (MarkSampleCell(player, rows, x + x, (50.0f - y) + (50.0f - y)) && !game->IsShadowChanged())
-                game->MarkShadowChanged();
-            x = x + stepX;
-            y = y + stepY;
+    for (int first = 0; first < n; first += SAMPLE_LANES) {
+        // Four beams side by side: each lane makes the same single-precision
+        // operations, in the same order, as a beam walked alone; lanes past
+        // the last beam get length 0 and no sample.
+        FloatLanes stepX = {};
+        FloatLanes stepY = {};
+        FloatLanes len = {};
+        for (int lane = 0; lane < SAMPLE_LANES && first + lane < n; ++lane) {
+            const int i = first + lane;
+            // The body's own angle, not the wrapped heading, is the base here.
+            const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
+            stepX[lane] = cosf(a) * RADAR_SAMPLE_STEP;
+            stepY[lane] = sinf(a) * RADAR_SAMPLE_STEP;
+            len[lane] = m_radar[i];
         }
+        FloatLanes x = {pos.x, pos.x, pos.x, pos.x};
+        FloatLanes y = {pos.y, pos.y, pos.y, pos.y};
+        MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
     }
 }

@@ -6,7 +6,9 @@
 // StartRadarTasks and the return of WaitRadarTasks the lidar workers read the
 // active bodies' positions and angles and m_iProduct of all robots and each
 // writes the m_radar of the two robots it serves; nothing else touches robots
-// in that phase.  m_bStop is atomic and set under m_taskMutex.
+// in that phase.  A task that its worker has not taken up when the game
+// thread reaches WaitRadarTasks is run by the game thread instead (never by
+// both: the task bit goes to whoever clears it first).  m_bStop is atomic and set under m_taskMutex.
 #pragma once
 
 #include <box2d/box2d.h>
@@ -117,4 +119,18 @@ private:
     std::vector<RadarObstacle> CollectRadarObstacles() const;
     void MarkExploredCells(b2Vec2 pos, float angle) const;
     static void ReportRadarDone(uint32_t bit);
+    // One worker's task: the lidar of robot and of the second player's robot of its id.
+    static void RunRadarTask(Robot* robot);
+    // True when the scan inputs equal those of the last clean scan and
+    // m_radar still holds its result: the scan and the marking would repeat
+    // themselves (cells once seen stay seen).  Records the inputs otherwise.
+    bool RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle, const std::vector<RadarObstacle>& obstacles);
+
+    // The last clean scan (no reading replaced): its inputs as bit patterns
+    // and its result.  Touched only by the worker that serves this robot.
+    static constexpr int RADAR_KEY_SIZE = 3 + 3 * 8;
+    uint32_t m_radarKey[RADAR_KEY_SIZE] = {};
+    int m_iRadarKeyLen = -1;
+    const void* m_radarKeySources[4] = {};
+    std::vector<float> m_lastRadar;
 };

@@ -378,17 +378,19 @@ void Game::RecordFrame() {
         snapshot.m_workbenches[i] = m_players[i].GetWorkbenches().CollectInfo();
     }
     snapshot.m_iSecondsLeft = (MAX_FRAME - frame) / FRAME_RATE;
+    // The replay's workbench bytes come from the same records, read before
+    // the snapshot is handed to the window.
+    std::string workbenchBytes;
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        for (const WorkbenchInfo& info : snapshot.m_workbenches[i])
+            workbenchBytes.push_back(static_cast<char>(WorkbenchFrameByte(info)));
+    }
     // Whatever the window has not taken yet comes back to be filled next time.
     s_pNextDisplayFrame = Display::GetInstance()->PendingFrame().exchange(s_pNextDisplayFrame, std::memory_order_seq_cst);
 
     replay_protocol::Frame repFrame;
     repFrame.set_frame_id(frame);
     for (int i = 0; i < PLAYER_NUMS; ++i) AddReplayPlayer(repFrame, frame, m_players[i]);
-    std::string workbenchBytes;
-    for (int i = 0; i < PLAYER_NUMS; ++i) {
-        for (const WorkbenchInfo& info : m_players[i].GetWorkbenches().CollectInfo())
-            workbenchBytes.push_back(static_cast<char>(WorkbenchFrameByte(info)));
-    }
     repFrame.set_workbench_frame(workbenchBytes);
     SOFT_ASSERT(g_PNGDataLen);
     if (m_bShadowChanged || frame % 16 == 0)

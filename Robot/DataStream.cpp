@@ -220,3 +220,10 @@ void DataStream::AddChar(char c) {
     *start = c;
     Commit(start, start + 1);
 }
+
+bool DataStream::AddText(const char* text, size_t len) {
+    if (m_iLost != 0 || static_cast<size_t>((m_buf + BUF_SIZE) - m_pCur) < len) return false;
+    memcpy(m_pCur, text, len);
+    m_pCur += len;
+    return true;
+}

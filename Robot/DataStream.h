@@ -6,6 +6,7 @@
 
 #include <box2d/box2d.h>
 
+#include <cstddef>
 #include <cstdint>
 
 class DataStream {
@@ -28,6 +29,10 @@ public:
     // "%.10g %.10g" of x and y, then sep.
     void AddVec(const b2Vec2& stVec, char sep);
     void AddChar(char c);
+    // Appends text formatted earlier, when all of it fits; false (and
+    // nothing written) otherwise, so that the caller can add the fields one
+    // by one and keep the clean-prefix rule.
+    bool AddText(const char* text, size_t len);
 
     // Bytes left between the cursor and the end of the buffer, less the
     // bytes that did not fit; negative once the text has outgrown the buffer.

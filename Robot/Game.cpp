@@ -260,11 +260,13 @@ void Game::Step() {
 
     Robot::StartRadarTasks();
     for (Player& player : m_players) player.GetWorkbenches().Step();
-    Robot::WaitRadarTasks();
+    Robot::WaitRadarScans();
 
+    // The workers mark the explored cells while the messages are written.
     for (Player& player : m_players) {
         if (player.GetStatus() == 1) player.WriteData();
     }
+    Robot::WaitRadarMarks();
     if (m_bShadowChanged) GenerateShadowPng();
 
     if (!WaitForAnswers(frame)) {

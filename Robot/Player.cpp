@@ -94,6 +94,9 @@ Player::Player() : ProcessIO(true, true) {
     for (auto& row : m_seen) {
         for (std::atomic<uint8_t>& cell : row) cell.store(0, std::memory_order_relaxed);
     }
+    for (auto& row : m_seenBits) {
+        for (std::atomic<uint64_t>& word : row) word.store(0, std::memory_order_relaxed);
+    }
 }
 
 Player::~Player() { Stop(); }
@@ -184,7 +187,7 @@ void Player::BuildFrameMessage() {
     m_stream.AddInt(m_iMoney, '\n');
     AddWorkbenchLines();
     for (const Robot& robot : m_robots) AddRobotLine(robot);
-    for (const Robot& robot : m_robots) AddLidarLine(robot);
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) AddLidarLine(id);
     m_stream.AddChar('O');
     m_stream.AddChar('K');
     m_stream.AddChar('\n');
@@ -214,8 +217,37 @@ void Player::AddRobotLine(const Robot& robot) {
     m_stream.AddVec(body->GetPosition(), '\n');
 }
 
-void Player::AddLidarLine(const Robot& robot) {
-    const std::vector<float>& radar = robot.m_radar;
+namespace {
+
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+bool AllFinite(const std::vector<float>& values) {
+    for (float v : values) {
+        if (!std::isfinite(v)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Player::AddLidarLine(int id) {
+    const std::vector<float>& radar = m_robots[id].m_radar;
+    LidarText& last = m_lidarTexts[id];
+    if (!last.text.empty() && SameBits(radar, last.radar) && m_stream.AddText(last.text.data(), last.text.size()))
+        return;
+    const uint32_t begin = m_stream.GetSize();
+    FormatLidarLine(radar);
+    // A non-finite reading logs a failed check each time it is written, so
+    // such a line is never reused; nor is one cut off by the buffer's end.
+    last.text.clear();
+    if (m_stream.GetRemainSize() < 0 || !AllFinite(radar)) return;
+    last.radar = radar;
+    last.text.assign(m_stream.GetData() + begin, m_stream.GetSize() - begin);
+}
+
+void Player::FormatLidarLine(const std::vector<float>& radar) {
     const size_t count = radar.size();
     for (size_t i = 0; i < count; ++i) m_stream.AddFloat(radar[i], i + 1 == count ? '\n' : ' ');
 }

@@ -7,7 +7,8 @@
 // completions (HandleRead, HandleIOError).  m_seen is marked by the lidar
 // workers between the release and the end of a frame's lidar task, possibly
 // by two workers at once, and read by the game thread afterwards; its bytes
-// are relaxed atomics, since every writer only ever stores 1.
+// are relaxed atomics, since every writer only ever stores 1, and so are the
+// words of m_seenBits, which only ever gain bits.
 #pragma once
 
 #include <atomic>
@@ -22,6 +23,7 @@
 
 constexpr int PLAYER_ROBOT_NUMS = 4;
 constexpr int SEEN_GRID_SIZE = 100;           // explored-cells grid: rows and columns
+static_assert(SEEN_GRID_SIZE <= 128, "a row of seen bits fits in two words");
 constexpr int32_t PLAYER_INIT_MONEY = 200000;
 constexpr int32_t SURVIVOR_MIN_MONEY = 1000000;  // the other player's money when one fails
 constexpr size_t MAX_UNANSWERED_CHARS = 8192;    // text held without an "OK"
@@ -87,9 +89,12 @@ public:
     bool MarkSeen(int row, int col) {
         if (m_seen[row][col].load(std::memory_order_relaxed) != 0) return false;
         m_seen[row][col].store(1, std::memory_order_relaxed);
+        m_seenBits[row][col / 64].fetch_or(uint64_t{1} << (col % 64), std::memory_order_relaxed);
         return true;
     }
     uint8_t IsSeen(int row, int col) const { return m_seen[row][col].load(std::memory_order_relaxed); }
+    // The seen cells of a row as bits: bit col % 64 of word col / 64.
+    uint64_t SeenBits(int row, int word) const { return m_seenBits[row][word].load(std::memory_order_relaxed); }
     void CopySeen(uint8_t out[SEEN_GRID_SIZE][SEEN_GRID_SIZE]) const;
 
 protected:
@@ -113,9 +118,14 @@ private:
     void Trade(Robot& robot, const std::string& word);
     void AddWorkbenchLines();
     void AddRobotLine(const Robot& robot);
-    void AddLidarLine(const Robot& robot);
+    // The lidar line of robot id: the text of the last line again while the
+    // readings keep their bit patterns (a robot standing still), else
+    // formatted anew.
+    void AddLidarLine(int id);
+    void FormatLidarLine(const std::vector<float>& radar);
 
     std::atomic<uint8_t> m_seen[SEEN_GRID_SIZE][SEEN_GRID_SIZE];
+    std::atomic<uint64_t> m_seenBits[SEEN_GRID_SIZE][2];
     int32_t m_iMoney = PLAYER_INIT_MONEY;
     int32_t m_iAnsweredFrames = 0;
     int32_t m_iStatus = PLAYER_STATUS_STARTED;
@@ -124,5 +134,12 @@ private:
     std::string m_strName;
     DataStream m_stream;
     Robot m_robots[PLAYER_ROBOT_NUMS];
+    // Each robot's last lidar line whole (its fields all finite, none cut
+    // off) and the readings it shows.
+    struct LidarText {
+        std::vector<float> radar;
+        std::string text;
+    };
+    LidarText m_lidarTexts[PLAYER_ROBOT_NUMS];
     WorkbenchList m_workbenches;
 };

@@ -34,6 +34,14 @@ std::atomic<uint32_t> s_requestBits{0};
 Robot* s_workerRobot[PLAYER_ROBOT_NUMS] = {};
 Robot* s_stealRobot[PLAYER_ROBOT_NUMS] = {};
 
+// The frame's tasks whose inputs StartRadarTasks took (those of an id with
+// a single worker), the tasks the game thread took over, whose cells it
+// marks in WaitRadarMarks, and the tasks whose cells are marked.  The
+// first is written before the release, the second by the game thread only.
+uint32_t s_inputsTakenBits = 0;
+uint32_t s_stolenBits = 0;
+std::atomic<uint32_t> s_markedBits{0};
+
 std::vector<float> FastScan(const Map& map, b2Vec2 pos, float heading, const std::vector<RadarObstacle>& obstacles) {
     return map.ScanRadar(pos, heading, obstacles);
 }
@@ -135,6 +143,102 @@ void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows,
             }
         }
         if (count < SAMPLE_CHUNK) return;
+    }
+}
+
+// ---------------------------------------------------------------- beams that can find new cells
+
+// A beam is tested at check points CHECK_SPACING samples (two metres, four
+// cells) apart, from its start to past its last sample.  Every sample lies
+// within two cells of a check point, give or take the drift of the running
+// sums (below a tenth of a cell while the numbers stay within the limits
+// below) and the cut toward zero at the left and top edges, so its cell is
+// at most CHECK_RADIUS cells from the check point's cell in rows and in
+// columns.  A beam that has no cell left to mark that near any of its check
+// points marks nothing new.
+constexpr int CHECK_SPACING = 10;
+constexpr int CHECK_RADIUS = 3;
+constexpr float CHECKED_COORD_LIMIT = 1000.0f;
+constexpr float CHECKED_LEN_LIMIT = 200.0f;
+
+using RowBits = unsigned __int128;  // a row of the grid, bit k for column k
+constexpr RowBits GRID_ROW = (RowBits{1} << SEEN_GRID_SIZE) - 1;
+
+// Cells that are never marked (walls, cells past a row's end) of the map
+// they were taken from.
+struct UnmarkableCells {
+    const void* key[2] = {};
+    RowBits rows[SEEN_GRID_SIZE] = {};
+};
+UnmarkableCells s_unmarkable;
+
+// Per player, the cells within CHECK_RADIUS of a cell still to be marked;
+// written by the game thread after the release, and read by the workers
+// once it is ready.
+RowBits s_nearNew[PLAYER_NUMS][SEEN_GRID_SIZE];
+std::atomic<bool> s_nearNewReady{false};
+
+void TakeUnmarkableCells(const Map& map) {
+    const std::vector<std::vector<char>>& rows = map.GetMapData();
+    const void* key[2] = {&map, reinterpret_cast<const void*>(static_cast<uintptr_t>(map.GetLoadSerial()))};
+    if (memcmp(key, s_unmarkable.key, sizeof key) == 0) return;
+    memcpy(s_unmarkable.key, key, sizeof key);
+    for (size_t row = 0; row < SEEN_GRID_SIZE; ++row) {
+        RowBits bits = GRID_ROW;
+        for (size_t col = 0; row < rows.size() && col < rows[row].size() && col < SEEN_GRID_SIZE; ++col) {
+            if (rows[row][col] != '#') bits &= ~(RowBits{1} << col);
+        }
+        s_unmarkable.rows[row] = bits;
+    }
+}
+
+RowBits CellsToMark(const Player& player, int row) {
+    const RowBits seen = RowBits{player.SeenBits(row, 0)} | RowBits{player.SeenBits(row, 1)} << 64;
+    return ~(seen | s_unmarkable.rows[row]) & GRID_ROW;
+}
+
+void TakeNearNewCellsOf(const Player& player, RowBits nearNew[SEEN_GRID_SIZE]) {
+    RowBits wide[SEEN_GRID_SIZE];
+    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+        const RowBits fresh = CellsToMark(player, row);
+        RowBits near = fresh;
+        for (int d = 1; d <= CHECK_RADIUS; ++d) near |= fresh << d | fresh >> d;
+        wide[row] = near & GRID_ROW;
+    }
+    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+        RowBits near = 0;
+        const int last = std::min(SEEN_GRID_SIZE - 1, row + CHECK_RADIUS);
+        for (int r = std::max(0, row - CHECK_RADIUS); r <= last; ++r) near |= wide[r];
+        nearNew[row] = near;
+    }
+}
+
+// A grid coordinate clamped into the grid; NaN gives 0.
+int ClampToGrid(double cell) {
+    if (cell >= SEEN_GRID_SIZE - 1) return SEEN_GRID_SIZE - 1;
+    return cell > 0.0 ? static_cast<int>(cell) : 0;
+}
+
+bool IsNearNew(const RowBits nearNew[SEEN_GRID_SIZE], double x, double y) {
+    const int col = ClampToGrid(std::floor(2.0 * x));
+    const int row = ClampToGrid(std::floor(2.0 * (50.0 - y)));
+    return ((nearNew[row] >> col) & 1) != 0;
+}
+
+// Whether the beam from (x, y) by (stepX, stepY) per sample, len long, may
+// mark a cell not seen yet.  Numbers outside the limits are always walked.
+bool MayMarkNewCell(const RowBits nearNew[SEEN_GRID_SIZE], float x, float y, float stepX, float stepY, float len) {
+    if (!(len > 0.0f)) return false;  // not even the first sample
+    const float limits[5] = {x, y, stepX, stepY, len / CHECKED_LEN_LIMIT * CHECKED_COORD_LIMIT};
+    for (float v : limits) {
+        if (!(std::fabs(v) <= CHECKED_COORD_LIMIT)) return true;
+    }
+    if (IsNearNew(nearNew, x, y)) return true;
+    // Past the last sample: the running sum of the distance may lag a little.
+    const double end = (static_cast<double>(len) + 0.02) / static_cast<double>(RADAR_SAMPLE_STEP);
+    for (int k = CHECK_SPACING;; k += CHECK_SPACING) {
+        if (IsNearNew(nearNew, x + k * static_cast<double>(stepX), y + k * static_cast<double>(stepY))) return true;
+        if (k >= end) return false;
     }
 }
 
@@ -384,33 +488,75 @@ void Robot::StopWorker() {
     s_workerRobot[m_iId] = nullptr;
 }
 
+namespace {
+
+Robot& SecondPlayerRobot(int id) { return Game::GetInstance()->GetPlayer(1).GetRobot(id); }
+
+}  // namespace
+
 void Robot::StartRadarTasks() {
     HARD_ASSERT(m_taskBits == 0);
     uint32_t request;
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
         request = RunningWorkerBits();
-        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) s_stealRobot[id] = s_workerRobot[id];
+        s_inputsTakenBits = 0;
+        s_stolenBits = 0;
+        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+            s_stealRobot[id] = s_workerRobot[id];
+            Robot* robot = s_workerRobot[id];
+            const uint32_t bit = 1u << id;
+            if (!robot || (request & bit) == 0) continue;
+            // Robots whose inputs did not change need no worker at all:
+            // standing robots then cost no hand-off.
+            const bool due = robot->TakeRadarInputs() | SecondPlayerRobot(id).TakeRadarInputs();
+            s_inputsTakenBits |= bit;
+            if (!due) request &= ~bit;
+        }
         s_requestBits = request;
         m_taskBits.exchange(request);
     }
-    if (request != 0) m_taskCond.notify_all();
+    if (request == 0) return;
+    m_taskCond.notify_all();
+    TakeNearNewCells();
 }
 
 void Robot::WaitRadarTasks() {
+    WaitRadarScans();
+    WaitRadarMarks();
+}
+
+void Robot::WaitRadarScans() {
     const uint32_t request = s_requestBits;
     for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
         const uint32_t bit = 1u << id;
         if (!s_stealRobot[id] || (request & bit) == 0) continue;
         if ((m_taskBits.fetch_and(~bit) & bit) == 0) continue;  // its worker has it
-        RunRadarTask(s_stealRobot[id]);
+        RunRadarScans(s_stealRobot[id], true);
+        s_stolenBits |= bit;
         ReportRadarDone(bit);
     }
     SpinUntil([request] { return m_doneBits == request; });
     std::unique_lock<std::mutex> lock(m_doneMutex);
     m_doneCond.wait(lock, [request] { return m_doneBits == request; });
     m_doneBits.exchange(0);
+}
+
+void Robot::WaitRadarMarks() {
+    const uint32_t request = s_requestBits;
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        const uint32_t bit = 1u << id;
+        if ((s_stolenBits & bit) == 0) continue;
+        RunRadarMarks(s_stealRobot[id]);
+        ReportMarksDone(bit);
+    }
+    SpinUntil([request] { return s_markedBits == request; });
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    m_doneCond.wait(lock, [request] { return s_markedBits == request; });
+    s_markedBits.exchange(0);
+    s_nearNewReady.store(false, std::memory_order_relaxed);
     s_requestBits = 0;
+    s_stolenBits = 0;
 }
 
 void Robot::RadarThreadProc(Robot* robot) {
@@ -426,30 +572,47 @@ void Robot::RadarThreadProc(Robot* robot) {
             const bool taken = (m_taskBits.fetch_and(~bit) & bit) != 0;
             if (!taken && s_workerCount[robot->m_iId] == 1) continue;
         }
-        RunRadarTask(robot);
+        RunRadarScans(robot, (s_inputsTakenBits & bit) != 0);
         ReportRadarDone(bit);
+        RunRadarMarks(robot);
+        ReportMarksDone(bit);
         if (robot->m_bStop) return;
     }
 }
 
-void Robot::RunRadarTask(Robot* robot) {
-    robot->UpdateRadar();
-    Game::GetInstance()->GetPlayer(1).GetRobot(robot->m_iId).UpdateRadar();
-}
-
-void Robot::ReportRadarDone(uint32_t bit) {
-    std::unique_lock<std::mutex> lock(m_doneMutex);
-    const uint32_t done = m_doneBits.fetch_or(bit) | bit;
-    if (done == s_requestBits) {
-        lock.unlock();
-        m_doneCond.notify_all();
+void Robot::RunRadarScans(Robot* robot, bool inputsTaken) {
+    Robot* robots[2] = {robot, &SecondPlayerRobot(robot->m_iId)};
+    for (Robot* r : robots) {
+        if (!inputsTaken) r->TakeRadarInputs();
+        if (r->m_bScanDue) r->UpdateRadar(false);
     }
 }
 
-std::vector<RadarObstacle> Robot::CollectRadarObstacles() const {
+void Robot::RunRadarMarks(Robot* robot) {
+    robot->MarkDueCells(true);
+    SecondPlayerRobot(robot->m_iId).MarkDueCells(true);
+}
+
+namespace {
+
+void ReportDone(std::atomic<uint32_t>& doneBits, uint32_t bit) {
+    std::unique_lock<std::mutex> lock(Robot::m_doneMutex);
+    const uint32_t done = doneBits.fetch_or(bit) | bit;
+    if (done == s_requestBits) {
+        lock.unlock();
+        Robot::m_doneCond.notify_all();
+    }
+}
+
+}  // namespace
+
+void Robot::ReportRadarDone(uint32_t bit) { ReportDone(m_doneBits, bit); }
+
+void Robot::ReportMarksDone(uint32_t bit) { ReportDone(s_markedBits, bit); }
+
+void Robot::CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const {
     Game* game = Game::GetInstance();
-    std::vector<RadarObstacle> obstacles;
-    obstacles.reserve(PLAYER_NUMS * PLAYER_ROBOT_NUMS - 1);
+    obstacles.clear();
     for (int player = 0; player < PLAYER_NUMS; ++player) {
         for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
             const Robot& other = game->GetPlayer(player).GetRobot(id);
@@ -458,17 +621,35 @@ std::vector<RadarObstacle> Robot::CollectRadarObstacles() const {
             obstacles.push_back(RadarObstacle{pos.x, pos.y, other.m_iProduct});
         }
     }
-    return obstacles;
+}
+
+bool Robot::TakeRadarInputs() {
+    m_bScanDue = false;
+    const Map& map = Game::GetInstance()->GetMap();
+    if (!m_pBody || map.GetMapData().empty()) return false;
+    m_scanPos = m_pBody->GetPosition();
+    m_scanAngle = m_pBody->GetAngle();
+    CollectRadarObstacles(m_scanObstacles);
+    m_bScanDue = !RadarInputsUnchanged(map, m_scanPos, m_scanAngle, m_scanObstacles);
+    return m_bScanDue;
 }
 
 void Robot::UpdateRadar() {
+    if (TakeRadarInputs()) UpdateRadar(true);
+}
+
+void Robot::MarkDueCells(bool onlyNearNew) {
+    if (!m_bMarkDue) return;
+    m_bMarkDue = false;
+    MarkExploredCells(m_scanPos, m_scanAngle, onlyNearNew);
+}
+
+void Robot::UpdateRadar(bool markCells) {
+    m_bScanDue = false;
     const Map& map = Game::GetInstance()->GetMap();
-    if (!m_pBody || map.GetMapData().empty()) return;
-    const b2Vec2 pos = m_pBody->GetPosition();
-    const float angle = m_pBody->GetAngle();
-    const float heading = NormalizeAngle(angle);
-    const std::vector<RadarObstacle> obstacles = CollectRadarObstacles();
-    if (RadarInputsUnchanged(map, pos, angle, obstacles)) return;
+    const b2Vec2 pos = m_scanPos;
+    const float heading = NormalizeAngle(m_scanAngle);
+    const std::vector<RadarObstacle>& obstacles = m_scanObstacles;
 
     m_radar = s_fastScan(map, pos, heading, obstacles);
     const int bad = FirstBadReading(m_radar);
@@ -486,7 +667,8 @@ void Robot::UpdateRadar() {
             m_radar[i] = RADAR_MAX_LEN;
         }
     }
-    MarkExploredCells(pos, angle);
+    m_bMarkDue = true;
+    if (markCells) MarkDueCells(false);
 }
 
 bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
@@ -522,28 +704,49 @@ bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
     return false;
 }
 
-void Robot::MarkExploredCells(b2Vec2 pos, float angle) const {
+void Robot::TakeNearNewCells() {
+    Game* game = Game::GetInstance();
+    TakeUnmarkableCells(game->GetMap());
+    for (int player = 0; player < PLAYER_NUMS; ++player) TakeNearNewCellsOf(game->GetPlayer(player), s_nearNew[player]);
+    s_nearNewReady.store(true, std::memory_order_release);
+}
+
+void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool onlyNearNew) const {
     Game* game = Game::GetInstance();
     Player& player = game->GetPlayer(m_iPlayer);
     const std::vector<std::vector<char>>& rows = game->GetMap().GetMapData();
-    const int n = static_cast<int>(m_radar.size());
-    for (int first = 0; first < n; first += SAMPLE_LANES) {
-        // Four beams side by side: each lane makes the same single-precision
-        // operations, in the same order, as a beam walked alone; lanes past
-        // the last beam get length 0 and no sample.
-        FloatLanes stepX = {};
-        FloatLanes stepY = {};
-        FloatLanes len = {};
-        for (int lane = 0; lane < SAMPLE_LANES && first + lane < n; ++lane) {
-            const int i = first + lane;
-            // The body's own angle, not the wrapped heading, is the base here.
-            const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
-            stepX[lane] = cosf(a) * RADAR_SAMPLE_STEP;
-            stepY[lane] = sinf(a) * RADAR_SAMPLE_STEP;
-            len[lane] = m_radar[i];
+    if (onlyNearNew) {
+        // Set right after the release, long before any scan is done.
+        while (!s_nearNewReady.load(std::memory_order_acquire)) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
         }
-        FloatLanes x = {pos.x, pos.x, pos.x, pos.x};
-        FloatLanes y = {pos.y, pos.y, pos.y, pos.y};
-        MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
     }
+    const RowBits* nearNew = onlyNearNew ? s_nearNew[m_iPlayer] : nullptr;
+    const FloatLanes x = {pos.x, pos.x, pos.x, pos.x};
+    const FloatLanes y = {pos.y, pos.y, pos.y, pos.y};
+    // Four beams side by side: each lane makes the same single-precision
+    // operations, in the same order, as a beam walked alone; lanes left
+    // over get length 0 and no sample.
+    FloatLanes stepX = {};
+    FloatLanes stepY = {};
+    FloatLanes len = {};
+    int lane = 0;
+    const int n = static_cast<int>(m_radar.size());
+    for (int i = 0; i < n; ++i) {
+        // The body's own angle, not the wrapped heading, is the base here.
+        const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
+        const float beamStepX = cosf(a) * RADAR_SAMPLE_STEP;
+        const float beamStepY = sinf(a) * RADAR_SAMPLE_STEP;
+        if (nearNew && !MayMarkNewCell(nearNew, pos.x, pos.y, beamStepX, beamStepY, m_radar[i])) continue;
+        stepX[lane] = beamStepX;
+        stepY[lane] = beamStepY;
+        len[lane] = m_radar[i];
+        if (++lane < SAMPLE_LANES) continue;
+        MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
+        len = FloatLanes{};
+        lane = 0;
+    }
+    if (lane > 0) MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
 }

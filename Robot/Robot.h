@@ -2,13 +2,18 @@
 // and the four lidar workers that serve all robots.
 //
 // Threads: Init on the main thread; drive step, trading, body switch and
-// every write to the targets and product fields on the game thread.  Between
-// StartRadarTasks and the return of WaitRadarTasks the lidar workers read the
-// active bodies' positions and angles and m_iProduct of all robots and each
-// writes the m_radar of the two robots it serves; nothing else touches robots
-// in that phase.  A task that its worker has not taken up when the game
-// thread reaches WaitRadarTasks is run by the game thread instead (never by
-// both: the task bit goes to whoever clears it first).  m_bStop is atomic and set under m_taskMutex.
+// every write to the targets and product fields on the game thread.
+// StartRadarTasks records each robot's scan inputs on the game thread, then
+// releases the lidar workers.  Until WaitRadarScans returns, the workers read
+// the active bodies' positions and angles and m_iProduct of all robots and
+// each writes the m_radar of the two robots it serves; nothing else touches
+// robots in that phase.  Until WaitRadarMarks returns, they go on reading
+// their robots' readings and inputs to mark explored cells, while the game
+// thread may read robots but changes none.  A task that its worker has not
+// taken up when the game thread reaches WaitRadarScans is run by the game
+// thread instead (never by both: the task bit goes to whoever clears it
+// first), its cells in WaitRadarMarks.  m_bStop is atomic and set under
+// m_taskMutex.
 #pragma once
 
 #include <box2d/box2d.h>
@@ -73,9 +78,14 @@ public:
     int GetNearWorkbenchIdx() const;
 
     // Lidar workers: release all for this frame / wait until all have
-    // finished.  Both do nothing while no worker runs.
+    // finished.  Both do nothing while no worker runs.  A worker reports its
+    // readings first and marks the explored cells after: the frame message
+    // needs only the readings, so WaitRadarTasks comes in two halves, and
+    // the cells may still be marked between them.
     static void StartRadarTasks();
     static void WaitRadarTasks();
+    static void WaitRadarScans();
+    static void WaitRadarMarks();
     static void RadarThreadProc(Robot* robot);
     // Fresh lidar of this robot and the explored cells along its beams.
     void UpdateRadar();
@@ -116,11 +126,28 @@ private:
     void StartWorker();
     void StopWorker();
     WorkbenchList& OwnWorkbenches() const;
-    std::vector<RadarObstacle> CollectRadarObstacles() const;
-    void MarkExploredCells(b2Vec2 pos, float angle) const;
+    void CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const;
+    // Marks the cells along the beams of m_radar; with onlyNearNew, beams
+    // that cannot reach a cell not seen yet (after TakeNearNewCells) are
+    // left out.
+    void MarkExploredCells(b2Vec2 pos, float angle, bool onlyNearNew) const;
+    // The game thread's part of the marking: where new cells can still be
+    // found, for both players, once per frame after the release.
+    static void TakeNearNewCells();
+    // Records the scan inputs of this frame; true when they call for a new
+    // scan (m_bScanDue).
+    bool TakeRadarInputs();
+    // The scan of the recorded inputs; the cells along the beams are marked
+    // too, or left due (m_bMarkDue) for MarkDueCells.
+    void UpdateRadar(bool markCells);
+    void MarkDueCells(bool onlyNearNew);
     static void ReportRadarDone(uint32_t bit);
-    // One worker's task: the lidar of robot and of the second player's robot of its id.
-    static void RunRadarTask(Robot* robot);
+    static void ReportMarksDone(uint32_t bit);
+    // One worker's task in its two halves: the lidar, then the explored
+    // cells, of robot and of the second player's robot of its id.  Inputs
+    // not taken by StartRadarTasks are taken by the scan half.
+    static void RunRadarScans(Robot* robot, bool inputsTaken);
+    static void RunRadarMarks(Robot* robot);
     // True when the scan inputs equal those of the last clean scan and
     // m_radar still holds its result: the scan and the marking would repeat
     // themselves (cells once seen stay seen).  Records the inputs otherwise.
@@ -133,4 +160,11 @@ private:
     int m_iRadarKeyLen = -1;
     const void* m_radarKeySources[4] = {};
     std::vector<float> m_lastRadar;
+
+    // This frame's scan inputs and what is left to do with them.
+    b2Vec2 m_scanPos{0.0f, 0.0f};
+    float m_scanAngle = 0.0f;
+    std::vector<RadarObstacle> m_scanObstacles;
+    bool m_bScanDue = false;
+    bool m_bMarkDue = false;
 };

@@ -5,6 +5,8 @@
 // workers, hence the label.)
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,6 +257,38 @@ TEST_F(PlayerTest, MessageTooLongForTheBufferIsNotSent) {
     }
     EXPECT_EQ(lines.compare(0, text.size(), text), 0);
     EXPECT_TRUE(text.back() == '\n' || text.back() == ' ');
+}
+
+// A lidar line kept from the last message that no longer fits is cut as a
+// freshly formatted one would be: whole fields up to the buffer's end.
+TEST_F(PlayerTest, KeptLidarLineIsCutAtWholeFields) {
+    auto player = std::make_unique<Player>();
+    player->Init(1);
+    for (int id = 0; id < 4; ++id) player->GetRobot(id).m_radar = std::vector<float>(360, 12.345678f);
+    player->BuildFrameMessage();
+    const std::string alone(player->GetStream().GetData(), player->GetStream().GetSize());
+    const Workbench extra(1, b2Vec2(25.25f, 24.75f));
+    // More workbench lines until the cut falls into the last lidar line, past "OK\n".
+    int count = 0;
+    do {
+        player->GetWorkbenches().Add(extra);
+        ++count;
+        player->BuildFrameMessage();
+    } while (player->GetStream().GetRemainSize() > -4);
+
+    char line[128];
+    const WorkbenchInfo info = player->GetWorkbenches().CollectInfo().back();
+    snprintf(line, sizeof line, "%d %.10g %.10g %d %d %d\n", info.type, static_cast<double>(info.x),
+             static_cast<double>(info.y), info.remain, static_cast<int>(info.haveMask), info.ready);
+    const size_t afterCount = alone.find('\n', alone.find('\n') + 1) + 1;
+    std::string whole = alone.substr(0, alone.find('\n') + 1) + std::to_string(count) + "\n";
+    for (int i = 0; i < count; ++i) whole += line;
+    whole += alone.substr(afterCount);
+    size_t cut = static_cast<size_t>(DataStream::BUF_SIZE);
+    while (whole[cut - 1] != ' ' && whole[cut - 1] != '\n') --cut;
+    ASSERT_GT(cut, whole.rfind('\n', whole.size() - 5));  // inside the last lidar line
+
+    EXPECT_EQ(std::string(player->GetStream().GetData(), player->GetStream().GetSize()), whole.substr(0, cut));
 }
 
 // A write that the system refuses (here: no program was ever started) is a

@@ -301,6 +301,53 @@ TEST_F(ProtocolTest, FrameMessageBytes) {
     EXPECT_EQ(stream.GetRemainSize(), 131072 - static_cast<int64_t>(expected.size()));
 }
 
+// A lidar line is written again from its last text only while the readings
+// keep their bit patterns: 0 and -0 compare equal but are written apart,
+// and a non-finite reading is checked (and logged) every time it is sent.
+TEST_F(ProtocolTest, LidarLinesFollowTheReadingsBitForBit) {
+    Player& player = First();
+    for (int id = 0; id < 4; ++id) player.GetRobot(id).m_radar = std::vector<float>(360, 7.0f);
+    // Lines of the message: the four lidar lines come last, before "OK".
+    auto lidarLine = [&player](int robot) {
+        player.BuildFrameMessage();
+        std::vector<std::string> lines;
+        const std::string text(player.GetStream().GetData(), player.GetStream().GetSize());
+        for (size_t begin = 0; begin < text.size();) {
+            const size_t end = text.find('\n', begin);
+            lines.push_back(text.substr(begin, end - begin));
+            begin = end + 1;
+        }
+        return lines[lines.size() - 5 + robot];
+    };
+    const struct {
+        const char* name;
+        float first;  // reading 0 of robot 1
+        std::string text;
+        bool checked;
+    } cases[] = {
+        {"plain", 2.5f, "2.5", false},
+        {"the same again", 2.5f, "2.5", false},
+        {"zero", 0.0f, "0", false},
+        {"minus zero", -0.0f, "-0", false},
+        {"zero after minus zero", 0.0f, "0", false},
+        {"not a number", std::nanf(""), "nan", true},
+        {"not a number again", std::nanf(""), "nan", true},
+        {"back to a number", 2.5f, "2.5", false},
+    };
+    Robot& robot = player.GetRobot(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        robot.m_radar = std::vector<float>(360, 7.0f);
+        robot.m_radar[0] = c.first;
+        StderrCapture capture;
+        const std::string line = lidarLine(1);
+        EXPECT_EQ(line.substr(0, line.find(' ')), c.text);
+        EXPECT_EQ(line.size(), c.text.size() + 359 * 2);
+        const std::string log = capture.Take();
+        EXPECT_EQ(log.find("assert \"isfinite(fVal)\" failed") != std::string::npos, c.checked) << log;
+    }
+}
+
 TEST_F(ProtocolTest, FrameMessageOfAPlayerWithoutWorkbenches) {
     Player& player = GamePlayer(1);
     player.MoneyRef() = -5;

@@ -134,6 +134,14 @@ char* WriteExponential(char* out, const char* digits, int count, int x) {
 
 }  // namespace
 
+char* DataStream::WriteDecimalLine(char* out, const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        out = WriteDecimal(out, values[i]);
+        *out++ = i + 1 == count ? '\n' : ' ';
+    }
+    return out;
+}
+
 char* DataStream::WriteDecimal(char* out, float fVal) {
     uint32_t bits;
     memcpy(&bits, &fVal, sizeof bits);
@@ -150,7 +158,7 @@ char* DataStream::WriteDecimal(char* out, float fVal) {
     if (biased == 0 || biased == 0xFF || q < MIN_BINARY_EXP || q > MAX_BINARY_EXP ||
         !TenDigits(fraction | 0x800000u, q, &tenDigits, &x)) {
         // The longest "%.10g" of a double is 17 characters ("-1.234567891e-308").
-        return std::to_chars(out, out + 32, static_cast<double>(fVal), std::chars_format::general, PRECISION).ptr;
+        return std::to_chars(out, out + (MAX_DECIMAL_FIELD - 1), static_cast<double>(fVal), std::chars_format::general, PRECISION).ptr;
     }
     char digits[PRECISION];
     const int count = SignificantDigits(tenDigits, digits);

@@ -34,6 +34,14 @@ public:
     // by one and keep the clean-prefix rule.
     bool AddText(const char* text, size_t len);
 
+    // The most a decimal and its separator take.
+    static constexpr size_t MAX_DECIMAL_FIELD = 33;
+    // The decimals of values, each followed by a blank and the last by a
+    // new line, as AddFloat writes them (without the check of each value);
+    // out has room for MAX_DECIMAL_FIELD bytes per value.  Returns the end.
+    // Any thread.
+    static char* WriteDecimalLine(char* out, const float* values, size_t count);
+
     // Bytes left between the cursor and the end of the buffer, less the
     // bytes that did not fit; negative once the text has outgrown the buffer.
     int64_t GetRemainSize() const { return (m_buf + BUF_SIZE - m_pCur) - m_iLost; }

@@ -3,8 +3,13 @@
 #include <getopt.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -262,18 +267,16 @@ void Game::Step() {
     for (Player& player : m_players) player.GetWorkbenches().Step();
     Robot::WaitRadarScans();
 
-    // The workers mark the explored cells while the messages are written.
+    // The workers mark the explored cells while the messages go out and the
+    // answers come in: nothing the answers change is read by the marking.
     for (Player& player : m_players) {
         if (player.GetStatus() == 1) player.WriteData();
     }
-    Robot::WaitRadarMarks();
-    if (m_bShadowChanged) GenerateShadowPng();
-
-    if (!WaitForAnswers(frame)) {
-        RecordFrame();
-        return;
+    if (WaitForAnswers(frame)) {
+        for (Player& player : m_players) player.StepRobots();
     }
-    for (Player& player : m_players) player.StepRobots();
+    Robot::WaitRadarMarks();
+    if (m_bShadowChanged) SubmitShadowPng();
     RecordFrame();
 }
 
@@ -364,6 +367,128 @@ void AddReplayPlayer(replay_protocol::Frame& repFrame, int frame, Player& player
     }
 }
 
+// The replay frame's image field, after the other fields of the frame
+// serialized without it: the image is the frame's last field, so the bytes
+// are those of the frame serialized with it.
+void AppendImageField(std::string& frameData, const std::string& image) {
+    if (image.empty()) return;  // an empty bytes field is not written
+    constexpr uint8_t SHADOW_PNG_TAG = (4 << 3) | 2;  // field 4, length-delimited
+    static_assert(replay_protocol::Frame::kShadowPngFieldNumber == 4, "the image is field 4");
+    frameData.push_back(static_cast<char>(SHADOW_PNG_TAG));
+    for (uint64_t len = image.size();; len >>= 7) {
+        if (len < 0x80) {
+            frameData.push_back(static_cast<char>(len));
+            break;
+        }
+        frameData.push_back(static_cast<char>((len & 0x7F) | 0x80));
+    }
+    frameData.append(image);
+}
+
+// Both players' explored cells as bits, in the layout Player keeps them.
+struct ShadowCells {
+    uint64_t bits[PLAYER_NUMS][SEEN_GRID_SIZE][2];
+    bool IsSeen(int player, int row, int col) const { return ((bits[player][row][col / 64] >> (col % 64)) & 1) != 0; }
+};
+
+void EncodeShadowPng(const ShadowCells& cells);
+
+// Encodes explored-cells images on a thread of its own, in the order they
+// are handed over, so that the frame loop does not wait for the level-9
+// compression.  Images are numbered from 0 in that order.
+class ShadowEncoder {
+public:
+    ~ShadowEncoder() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+    int Submit(const ShadowCells& cells) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_thread.joinable()) m_thread = std::thread(&ShadowEncoder::ThreadMain, this);
+        m_queue.push_back(cells);
+        m_wake.notify_one();
+        return m_iSubmitted++;
+    }
+
+    // An image encoded by the caller, once no other is being encoded.
+    int AddEncoded(std::string image) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const int number = m_iSubmitted++;
+        m_images[number] = std::move(image);
+        m_iDone = m_iSubmitted;
+        return number;
+    }
+
+    // Until every image handed over is encoded.
+    void WaitIdle() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_doneCond.wait(lock, [this] { return m_iDone == m_iSubmitted; });
+    }
+
+    bool IsDone(int image) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return image < m_iDone;
+    }
+
+    // The bytes of an image, waiting for its encoding if need be.
+    const std::string& Image(int image) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_doneCond.wait(lock, [this, image] { return image < m_iDone; });
+        return m_images[image];
+    }
+
+    // Forgets the images before the one given.
+    void Drop(int first) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_images.erase(m_images.begin(), m_images.lower_bound(first));
+    }
+
+private:
+    void ThreadMain() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
+            if (m_bStop) return;
+            const ShadowCells cells = m_queue.front();
+            lock.unlock();
+            EncodeShadowPng(cells);
+            std::string image(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen));
+            lock.lock();
+            m_queue.pop_front();
+            m_images[m_iDone] = std::move(image);
+            ++m_iDone;
+            m_doneCond.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;      // an image to encode, or the end
+    std::condition_variable m_doneCond;  // an image is encoded
+    std::deque<ShadowCells> m_queue;     // handed over, the first being encoded
+    std::map<int, std::string> m_images;
+    int m_iSubmitted = 0;
+    int m_iDone = 0;  // images 0 to m_iDone - 1 are encoded
+    bool m_bStop = false;
+    std::thread m_thread;
+};
+
+ShadowEncoder s_shadowEncoder;
+
+ShadowCells TakeShadowCells(Game& game) {
+    ShadowCells cells;
+    for (int player = 0; player < PLAYER_NUMS; ++player) {
+        for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+            for (int word = 0; word < 2; ++word) cells.bits[player][row][word] = game.GetPlayer(player).SeenBits(row, word);
+        }
+    }
+    return cells;
+}
+
 }  // namespace
 
 void Game::RecordFrame() {
@@ -382,26 +507,47 @@ void Game::RecordFrame() {
     snapshot.m_iSecondsLeft = (MAX_FRAME - frame) / FRAME_RATE;
     // The replay's workbench bytes come from the same records, read before
     // the snapshot is handed to the window.
-    std::string workbenchBytes;
+    std::string* workbenchBytes = m_repFrame.mutable_workbench_frame();
+    workbenchBytes->clear();
     for (int i = 0; i < PLAYER_NUMS; ++i) {
         for (const WorkbenchInfo& info : snapshot.m_workbenches[i])
-            workbenchBytes.push_back(static_cast<char>(WorkbenchFrameByte(info)));
+            workbenchBytes->push_back(static_cast<char>(WorkbenchFrameByte(info)));
     }
     // Whatever the window has not taken yet comes back to be filled next time.
     s_pNextDisplayFrame = Display::GetInstance()->PendingFrame().exchange(s_pNextDisplayFrame, std::memory_order_seq_cst);
 
-    replay_protocol::Frame repFrame;
-    repFrame.set_frame_id(frame);
-    for (int i = 0; i < PLAYER_NUMS; ++i) AddReplayPlayer(repFrame, frame, m_players[i]);
-    repFrame.set_workbench_frame(workbenchBytes);
-    SOFT_ASSERT(g_PNGDataLen);
-    if (m_bShadowChanged || frame % 16 == 0)
-        repFrame.set_shadow_png(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen));
+    m_repFrame.set_frame_id(frame);
+    m_repFrame.clear_players();
+    for (int i = 0; i < PLAYER_NUMS; ++i) AddReplayPlayer(m_repFrame, frame, m_players[i]);
+    // The same check, and the same words, as when the image was made here.
+    if (m_iLatestImage < 0) LOG_ASSERT_FAILED("g_PNGDataLen");
+    const bool showsImage = m_bShadowChanged || frame % 16 == 0;
+    PendingFrame pending{std::string(), showsImage ? m_iLatestImage : -1};
+    if (!m_repFrame.SerializeToString(&pending.data)) LOG_ASSERT_FAILED("repFrame.SerializeToString(&data)");
+    m_pendingFrames.push_back(std::move(pending));
+    FlushFrames(false);
+}
 
-    std::string data;
-    if (!repFrame.SerializeToString(&data)) LOG_ASSERT_FAILED("repFrame.SerializeToString(&data)");
-    m_frameRepData.append(data);
-    m_rep.add_length_of_frames(static_cast<int32_t>(data.size()));
+void Game::FlushFrames(bool wait) {
+    while (!m_pendingFrames.empty()) {
+        PendingFrame& next = m_pendingFrames.front();
+        if (next.image >= 0) {
+            if (!wait && !s_shadowEncoder.IsDone(next.image)) break;
+            AppendImageField(next.data, s_shadowEncoder.Image(next.image));
+        }
+        m_frameRepData.append(next.data);
+        m_rep.add_length_of_frames(static_cast<int32_t>(next.data.size()));
+        m_pendingFrames.pop_front();
+    }
+    // Frames to come show the latest image or a newer one.
+    int needed = m_iLatestImage;
+    for (const PendingFrame& pending : m_pendingFrames) {
+        if (pending.image >= 0) {
+            needed = pending.image;
+            break;
+        }
+    }
+    s_shadowEncoder.Drop(needed);
 }
 
 void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
@@ -435,9 +581,7 @@ void FillShadowPixel(png_byte* pixel, bool first, bool second) {
     pixel[3] = 64;
 }
 
-}  // namespace
-
-void Game::GenerateShadowPng() {
+void EncodeShadowPng(const ShadowCells& cells) {
     png_structp png_out = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     HARD_ASSERT(png_out);
     png_infop info_out = png_create_info_struct(png_out);
@@ -449,10 +593,8 @@ void Game::GenerateShadowPng() {
     memset(s_shadowPixels, 0, sizeof s_shadowPixels);
     for (int row = 0; row < SHADOW_SIZE; ++row) {
         png_byte* line = s_shadowPixels + row * SHADOW_SIZE * SHADOW_CHANNELS;
-        for (int col = 0; col < SHADOW_SIZE; ++col) {
-            FillShadowPixel(line + col * SHADOW_CHANNELS, m_players[0].IsSeen(row, col) != 0,
-                            m_players[1].IsSeen(row, col) != 0);
-        }
+        for (int col = 0; col < SHADOW_SIZE; ++col)
+            FillShadowPixel(line + col * SHADOW_CHANNELS, cells.IsSeen(0, row, col), cells.IsSeen(1, row, col));
         s_shadowRows[row] = line;
     }
 
@@ -464,9 +606,21 @@ void Game::GenerateShadowPng() {
     png_destroy_write_struct(&png_out, &info_out);
 }
 
+}  // namespace
+
+void Game::GenerateShadowPng() {
+    s_shadowEncoder.WaitIdle();
+    EncodeShadowPng(TakeShadowCells(*this));
+    m_iLatestImage = s_shadowEncoder.AddEncoded(
+        std::string(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen)));
+}
+
+void Game::SubmitShadowPng() { m_iLatestImage = s_shadowEncoder.Submit(TakeShadowCells(*this)); }
+
 void Game::WriteToReplay() {
     // Without player names the match ended during start-up: no replay at all.
     if (m_rep.player_names_size() == 0) return;
+    FlushFrames(true);
     const time_t now = time(nullptr);
     // The default pattern writes into "replay"; other patterns need their
     // directory to exist already.

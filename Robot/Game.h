@@ -5,11 +5,14 @@
 // before the game thread exists; Loop, Step, RecordFrame, GenerateShadowPng
 // and GameOver run on the game thread.  m_bStop is written by the window's
 // close callback on the main thread and m_bShadowChanged by the lidar
-// workers; both are atomic.  Everything else belongs to one thread at a time.
+// workers; both are atomic.  Explored-cells images are encoded on a thread
+// of their own, which sees only copies of the cells and gives back bytes.
+// Everything else belongs to one thread at a time.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "Map.h"
@@ -37,8 +40,9 @@ uint32_t ParseLidarSwitch(const char* text);
 // Entry of the game thread: runs Game::Loop.
 [[noreturn]] void GameThreadMain();
 
-// The latest explored-cells image (PNG bytes) and its length; 0 until the
-// first image.  Game thread only.
+// The explored-cells image being encoded or encoded last (PNG bytes) and
+// its length; 0 until the first image.  Used by one encoding at a time: the
+// image encoder's thread during a match, the caller of GenerateShadowPng.
 extern uint8_t g_PNGData[1048576];
 extern int32_t g_PNGDataLen;
 
@@ -72,9 +76,14 @@ public:
     [[noreturn]] void GameOver();
     void PrintResult(const std::string& status);
 
-    // Replay recording (game thread).
+    // Replay recording (game thread).  A frame that shows an explored-cells
+    // image waits, with the frames after it, until its image is encoded; the
+    // frames reach GetFrameRepData in order.
     void RecordFrame();
+    // Encodes the image of the explored cells now.
     void GenerateShadowPng();
+    // Hands the explored cells to the image encoder's thread and goes on.
+    void SubmitShadowPng();
     void WriteToReplay();
 
     World& GetWorld() { return m_world; }
@@ -103,6 +112,9 @@ private:
     bool AnyPlayerOver() const;
     bool BothPlayersAnswered() const;
     void FillReplayHeader();
+    // Appends the recorded frames whose images are ready, in order; with
+    // wait, all of them.
+    void FlushFrames(bool wait);
 
     World m_world;
     std::atomic<bool> m_bStop{false};
@@ -117,4 +129,13 @@ private:
     Map m_map;
     replay_protocol::Rep m_rep;
     std::string m_frameRepData;
+    replay_protocol::Frame m_repFrame;  // reused: its parts keep their storage
+    // Recorded frames not appended yet, each but for the image it shows
+    // (-1: none), and the number of the latest image asked for.
+    struct PendingFrame {
+        std::string data;
+        int image;
+    };
+    std::deque<PendingFrame> m_pendingFrames;
+    int m_iLatestImage = -1;
 };

@@ -247,6 +247,18 @@ void Player::AddLidarLine(int id) {
     last.text.assign(m_stream.GetData() + begin, m_stream.GetSize() - begin);
 }
 
+void Player::PrepareLidarLine(int id) {
+    const std::vector<float>& radar = m_robots[id].m_radar;
+    LidarText& last = m_lidarTexts[id];
+    if (!last.text.empty() && SameBits(radar, last.radar)) return;
+    last.text.clear();
+    if (radar.empty() || !AllFinite(radar)) return;
+    last.text.resize(radar.size() * DataStream::MAX_DECIMAL_FIELD);
+    char* const begin = &last.text[0];
+    last.text.resize(static_cast<size_t>(DataStream::WriteDecimalLine(begin, radar.data(), radar.size()) - begin));
+    last.radar = radar;
+}
+
 void Player::FormatLidarLine(const std::vector<float>& radar) {
     const size_t count = radar.size();
     for (size_t i = 0; i < count; ++i) m_stream.AddFloat(radar[i], i + 1 == count ? '\n' : ' ');

@@ -1,14 +1,16 @@
 // One contestant: its program (through ProcessIO), money, protocol status,
 // name, robots, workbenches and explored cells.
 //
-// Threads: everything but m_seen belongs to one thread at a time, without
-// locks: the main thread during start-up (Init, the handshake, a failed
+// Threads: everything but m_seen and m_lidarTexts belongs to one thread at a
+// time, without locks: the main thread during start-up (Init, the handshake, a failed
 // start), then the game thread, which runs the frame loop and the pipe
 // completions (HandleRead, HandleIOError).  m_seen is marked by the lidar
 // workers between the release and the end of a frame's lidar task, possibly
 // by two workers at once, and read by the game thread afterwards; its bytes
 // are relaxed atomics, since every writer only ever stores 1, and so are the
-// words of m_seenBits, which only ever gain bits.
+// words of m_seenBits, which only ever gain bits.  Each robot's entry of
+// m_lidarTexts is written by the worker that scans the robot (in
+// PrepareLidarLine) and read by the game thread once the scans are done.
 #pragma once
 
 #include <atomic>
@@ -63,6 +65,9 @@ public:
     // Builds the frame message into the stream without writing it; the
     // stream holds the last message built.
     void BuildFrameMessage();
+    // Formats robot id's lidar line ahead of the message, on the lidar
+    // worker that has just scanned it: touches only that robot's line.
+    void PrepareLidarLine(int id);
     const DataStream& GetStream() const { return m_stream; }
 
     // The text read as a decimal number, narrowed to float; a value that is

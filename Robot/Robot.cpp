@@ -148,98 +148,126 @@ void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows,
 
 // ---------------------------------------------------------------- beams that can find new cells
 
-// A beam is tested at check points CHECK_SPACING samples (two metres, four
-// cells) apart, from its start to past its last sample.  Every sample lies
-// within two cells of a check point, give or take the drift of the running
-// sums (below a tenth of a cell while the numbers stay within the limits
-// below) and the cut toward zero at the left and top edges, so its cell is
-// at most CHECK_RADIUS cells from the check point's cell in rows and in
-// columns.  A beam that has no cell left to mark that near any of its check
-// points marks nothing new.
-constexpr int CHECK_SPACING = 10;
-constexpr int CHECK_RADIUS = 3;
+// Most beams only cross cells seen long ago.  Such a beam is found without
+// walking its samples: from each cell of the grid, the distance (in cells,
+// along rows or columns, whichever is more) to the nearest cell still to be
+// marked tells how far along the beam no sample can mark anything new.
+//
+// The beam is followed in double precision from its start, in steps of
+// samples: at a point whose cell is d cells clear, a sample up to s samples
+// further lies within 0.4 s cells of the point (0.2 m per sample), and its
+// own cell within 0.4 s + 3 cells of the point's cell: one for the cut of a
+// position into a cell, one for the drift of the running sums and of the
+// direction (well below a cell within the limits below), one for the
+// cut toward zero at the left and top edges.  So the next point is taken
+// (d - BEAM_CELL_SLACK) / 0.4 samples further.  A point within
+// BEAM_NEAR_CELLS of a cell to mark means the beam is walked sample by
+// sample; past the last sample, the beam marks nothing new.
+constexpr double BEAM_CELL_SLACK = 3.5;
+constexpr int BEAM_NEAR_CELLS = 4;
+static_assert(BEAM_NEAR_CELLS + 1 > BEAM_CELL_SLACK, "every step goes forward");
+constexpr double CELLS_PER_SAMPLE = 2.0 * RADAR_SAMPLE_STEP;
 constexpr float CHECKED_COORD_LIMIT = 1000.0f;
 constexpr float CHECKED_LEN_LIMIT = 200.0f;
+constexpr int CLEARANCE_CAP = 255;
 
-using RowBits = unsigned __int128;  // a row of the grid, bit k for column k
-constexpr RowBits GRID_ROW = (RowBits{1} << SEEN_GRID_SIZE) - 1;
+using Clearance = uint8_t[SEEN_GRID_SIZE][SEEN_GRID_SIZE];
 
-// Cells that are never marked (walls, cells past a row's end) of the map
-// they were taken from.
-struct UnmarkableCells {
-    const void* key[2] = {};
-    RowBits rows[SEEN_GRID_SIZE] = {};
+// Per player, each cell's distance to the nearest cell still to be marked,
+// and what it was worked out from (the map, its load and the number of
+// cells seen, which only ever grows).  Written by the game thread after the
+// release; read by the workers once s_clearanceReady is set.
+Clearance s_clearance[PLAYER_NUMS];
+struct ClearanceSource {
+    const void* map = nullptr;
+    uint32_t loadSerial = 0;
+    int seenCount = -1;
 };
-UnmarkableCells s_unmarkable;
+ClearanceSource s_clearanceSource[PLAYER_NUMS];
+std::atomic<bool> s_clearanceReady{false};
 
-// Per player, the cells within CHECK_RADIUS of a cell still to be marked;
-// written by the game thread after the release, and read by the workers
-// once it is ready.
-RowBits s_nearNew[PLAYER_NUMS][SEEN_GRID_SIZE];
-std::atomic<bool> s_nearNewReady{false};
+int SeenCount(const Player& player) {
+    int count = 0;
+    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+        for (int word = 0; word < 2; ++word) count += __builtin_popcountll(player.SeenBits(row, word));
+    }
+    return count;
+}
 
-void TakeUnmarkableCells(const Map& map) {
-    const std::vector<std::vector<char>>& rows = map.GetMapData();
-    const void* key[2] = {&map, reinterpret_cast<const void*>(static_cast<uintptr_t>(map.GetLoadSerial()))};
-    if (memcmp(key, s_unmarkable.key, sizeof key) == 0) return;
-    memcpy(s_unmarkable.key, key, sizeof key);
-    for (size_t row = 0; row < SEEN_GRID_SIZE; ++row) {
-        RowBits bits = GRID_ROW;
-        for (size_t col = 0; row < rows.size() && col < rows[row].size() && col < SEEN_GRID_SIZE; ++col) {
-            if (rows[row][col] != '#') bits &= ~(RowBits{1} << col);
+bool IsCellToMark(const Player& player, const std::vector<std::vector<char>>& rows, int row, int col) {
+    const size_t r = static_cast<size_t>(row);
+    const size_t c = static_cast<size_t>(col);
+    if (r >= rows.size() || c >= rows[r].size() || rows[r][c] == '#') return false;
+    return ((player.SeenBits(row, col / 64) >> (col % 64)) & 1) == 0;
+}
+
+uint8_t NearerOf(uint8_t current, uint8_t neighbour) {
+    return neighbour < current - 1 ? static_cast<uint8_t>(neighbour + 1) : current;
+}
+
+// The distance along rows or columns, in two sweeps over the grid.
+void TakeClearance(const Player& player, const std::vector<std::vector<char>>& rows, Clearance& clearance) {
+    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+        for (int col = 0; col < SEEN_GRID_SIZE; ++col)
+            clearance[row][col] = IsCellToMark(player, rows, row, col) ? 0 : CLEARANCE_CAP;
+    }
+    constexpr int LAST = SEEN_GRID_SIZE - 1;
+    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+        for (int col = 0; col < SEEN_GRID_SIZE; ++col) {
+            uint8_t& d = clearance[row][col];
+            if (col > 0) d = NearerOf(d, clearance[row][col - 1]);
+            if (row == 0) continue;
+            d = NearerOf(d, clearance[row - 1][col]);
+            if (col > 0) d = NearerOf(d, clearance[row - 1][col - 1]);
+            if (col < LAST) d = NearerOf(d, clearance[row - 1][col + 1]);
         }
-        s_unmarkable.rows[row] = bits;
+    }
+    for (int row = LAST; row >= 0; --row) {
+        for (int col = LAST; col >= 0; --col) {
+            uint8_t& d = clearance[row][col];
+            if (col < LAST) d = NearerOf(d, clearance[row][col + 1]);
+            if (row == LAST) continue;
+            d = NearerOf(d, clearance[row + 1][col]);
+            if (col < LAST) d = NearerOf(d, clearance[row + 1][col + 1]);
+            if (col > 0) d = NearerOf(d, clearance[row + 1][col - 1]);
+        }
     }
 }
 
-RowBits CellsToMark(const Player& player, int row) {
-    const RowBits seen = RowBits{player.SeenBits(row, 0)} | RowBits{player.SeenBits(row, 1)} << 64;
-    return ~(seen | s_unmarkable.rows[row]) & GRID_ROW;
+// A grid coordinate, cut down and clamped into the grid; NaN gives 0.
+int GridCell(double coord) {
+    constexpr double SHIFT = 8.0;  // cutting toward zero is cutting down above 0
+    const double shifted = coord + SHIFT;
+    if (!(shifted >= SHIFT)) return 0;
+    if (shifted >= SHIFT + SEEN_GRID_SIZE - 1) return SEEN_GRID_SIZE - 1;
+    return static_cast<int>(shifted) - static_cast<int>(SHIFT);
 }
 
-void TakeNearNewCellsOf(const Player& player, RowBits nearNew[SEEN_GRID_SIZE]) {
-    RowBits wide[SEEN_GRID_SIZE];
-    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
-        const RowBits fresh = CellsToMark(player, row);
-        RowBits near = fresh;
-        for (int d = 1; d <= CHECK_RADIUS; ++d) near |= fresh << d | fresh >> d;
-        wide[row] = near & GRID_ROW;
-    }
-    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
-        RowBits near = 0;
-        const int last = std::min(SEEN_GRID_SIZE - 1, row + CHECK_RADIUS);
-        for (int r = std::max(0, row - CHECK_RADIUS); r <= last; ++r) near |= wide[r];
-        nearNew[row] = near;
-    }
-}
-
-// A grid coordinate clamped into the grid; NaN gives 0.
-int ClampToGrid(double cell) {
-    if (cell >= SEEN_GRID_SIZE - 1) return SEEN_GRID_SIZE - 1;
-    return cell > 0.0 ? static_cast<int>(cell) : 0;
-}
-
-bool IsNearNew(const RowBits nearNew[SEEN_GRID_SIZE], double x, double y) {
-    const int col = ClampToGrid(std::floor(2.0 * x));
-    const int row = ClampToGrid(std::floor(2.0 * (50.0 - y)));
-    return ((nearNew[row] >> col) & 1) != 0;
-}
-
-// Whether the beam from (x, y) by (stepX, stepY) per sample, len long, may
-// mark a cell not seen yet.  Numbers outside the limits are always walked.
-bool MayMarkNewCell(const RowBits nearNew[SEEN_GRID_SIZE], float x, float y, float stepX, float stepY, float len) {
+// Whether the beam from (x, y) along (dirX, dirY) (a unit vector), len
+// long, may mark a cell not seen yet.
+bool BeamMayMarkNewCell(const Clearance& clearance, float x, float y, double dirX, double dirY, float len) {
     if (!(len > 0.0f)) return false;  // not even the first sample
-    const float limits[5] = {x, y, stepX, stepY, len / CHECKED_LEN_LIMIT * CHECKED_COORD_LIMIT};
-    for (float v : limits) {
-        if (!(std::fabs(v) <= CHECKED_COORD_LIMIT)) return true;
-    }
-    if (IsNearNew(nearNew, x, y)) return true;
+    if (!(len <= CHECKED_LEN_LIMIT)) return true;
+    // Grid coordinates: columns from x, rows down from the top edge.
+    const double col = 2.0 * static_cast<double>(x);
+    const double row = 2.0 * (50.0 - static_cast<double>(y));
+    const double colStep = CELLS_PER_SAMPLE * dirX;
+    const double rowStep = -CELLS_PER_SAMPLE * dirY;
     // Past the last sample: the running sum of the distance may lag a little.
     const double end = (static_cast<double>(len) + 0.02) / static_cast<double>(RADAR_SAMPLE_STEP);
-    for (int k = CHECK_SPACING;; k += CHECK_SPACING) {
-        if (IsNearNew(nearNew, x + k * static_cast<double>(stepX), y + k * static_cast<double>(stepY))) return true;
-        if (k >= end) return false;
+    for (double k = 0.0;;) {
+        const int clear = clearance[GridCell(row + k * rowStep)][GridCell(col + k * colStep)];
+        if (clear <= BEAM_NEAR_CELLS) return true;
+        k += (clear - BEAM_CELL_SLACK) / CELLS_PER_SAMPLE;
+        if (k > end) return false;
     }
+}
+
+// The beams' directions are followed in double precision only while the
+// single-precision angles stay close to them.
+bool CanSkipBeams(b2Vec2 pos, float angle) {
+    return std::fabs(pos.x) <= CHECKED_COORD_LIMIT && std::fabs(pos.y) <= CHECKED_COORD_LIMIT &&
+           std::fabs(angle) <= CHECKED_COORD_LIMIT;
 }
 
 }  // namespace
@@ -518,7 +546,7 @@ void Robot::StartRadarTasks() {
     }
     if (request == 0) return;
     m_taskCond.notify_all();
-    TakeNearNewCells();
+    TakeCellClearance();
 }
 
 void Robot::WaitRadarTasks() {
@@ -554,7 +582,7 @@ void Robot::WaitRadarMarks() {
     std::unique_lock<std::mutex> lock(m_doneMutex);
     m_doneCond.wait(lock, [request] { return s_markedBits == request; });
     s_markedBits.exchange(0);
-    s_nearNewReady.store(false, std::memory_order_relaxed);
+    s_clearanceReady.store(false, std::memory_order_relaxed);
     s_requestBits = 0;
     s_stolenBits = 0;
 }
@@ -584,7 +612,10 @@ void Robot::RunRadarScans(Robot* robot, bool inputsTaken) {
     Robot* robots[2] = {robot, &SecondPlayerRobot(robot->m_iId)};
     for (Robot* r : robots) {
         if (!inputsTaken) r->TakeRadarInputs();
-        if (r->m_bScanDue) r->UpdateRadar(false);
+        if (!r->m_bScanDue) continue;
+        r->UpdateRadar(false);
+        // The lidar line of the frame message is formatted here, in parallel.
+        Game::GetInstance()->GetPlayer(r->m_iPlayer).PrepareLidarLine(r->m_iId);
     }
 }
 
@@ -638,10 +669,10 @@ void Robot::UpdateRadar() {
     if (TakeRadarInputs()) UpdateRadar(true);
 }
 
-void Robot::MarkDueCells(bool onlyNearNew) {
+void Robot::MarkDueCells(bool skipClearBeams) {
     if (!m_bMarkDue) return;
     m_bMarkDue = false;
-    MarkExploredCells(m_scanPos, m_scanAngle, onlyNearNew);
+    MarkExploredCells(m_scanPos, m_scanAngle, skipClearBeams);
 }
 
 void Robot::UpdateRadar(bool markCells) {
@@ -704,26 +735,43 @@ bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
     return false;
 }
 
-void Robot::TakeNearNewCells() {
+void Robot::TakeCellClearance() {
     Game* game = Game::GetInstance();
-    TakeUnmarkableCells(game->GetMap());
-    for (int player = 0; player < PLAYER_NUMS; ++player) TakeNearNewCellsOf(game->GetPlayer(player), s_nearNew[player]);
-    s_nearNewReady.store(true, std::memory_order_release);
+    const Map& map = game->GetMap();
+    for (int i = 0; i < PLAYER_NUMS; ++i) {
+        const Player& player = game->GetPlayer(i);
+        // Most frames find no new cell: the distances stay as they are.
+        const ClearanceSource source{&map, map.GetLoadSerial(), SeenCount(player)};
+        ClearanceSource& last = s_clearanceSource[i];
+        if (source.map == last.map && source.loadSerial == last.loadSerial && source.seenCount == last.seenCount)
+            continue;
+        last = source;
+        TakeClearance(player, map.GetMapData(), s_clearance[i]);
+    }
+    s_clearanceReady.store(true, std::memory_order_release);
 }
 
-void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool onlyNearNew) const {
+void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) const {
     Game* game = Game::GetInstance();
     Player& player = game->GetPlayer(m_iPlayer);
     const std::vector<std::vector<char>>& rows = game->GetMap().GetMapData();
-    if (onlyNearNew) {
+    if (skipClearBeams) {
         // Set right after the release, long before any scan is done.
-        while (!s_nearNewReady.load(std::memory_order_acquire)) {
+        while (!s_clearanceReady.load(std::memory_order_acquire)) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif
         }
     }
-    const RowBits* nearNew = onlyNearNew ? s_nearNew[m_iPlayer] : nullptr;
+    const Clearance* clearance = skipClearBeams && CanSkipBeams(pos, angle) ? &s_clearance[m_iPlayer] : nullptr;
+    const int n = static_cast<int>(m_radar.size());
+    // Beam i's direction, turned on from beam to beam, for the clearance only.
+    const double turn = 2.0 * M_PI / n;
+    const double turnCos = cos(turn);
+    const double turnSin = sin(turn);
+    double dirX = cos(static_cast<double>(angle));
+    double dirY = sin(static_cast<double>(angle));
+
     const FloatLanes x = {pos.x, pos.x, pos.x, pos.x};
     const FloatLanes y = {pos.y, pos.y, pos.y, pos.y};
     // Four beams side by side: each lane makes the same single-precision
@@ -733,15 +781,16 @@ void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool onlyNearNew) const {
     FloatLanes stepY = {};
     FloatLanes len = {};
     int lane = 0;
-    const int n = static_cast<int>(m_radar.size());
     for (int i = 0; i < n; ++i) {
+        const bool skip = clearance && !BeamMayMarkNewCell(*clearance, pos.x, pos.y, dirX, dirY, m_radar[i]);
+        const double nextX = dirX * turnCos - dirY * turnSin;
+        dirY = dirX * turnSin + dirY * turnCos;
+        dirX = nextX;
+        if (skip) continue;
         // The body's own angle, not the wrapped heading, is the base here.
         const float a = NormalizeAngle(static_cast<float>(2 * i) * 3.1415927f / static_cast<float>(n) + angle);
-        const float beamStepX = cosf(a) * RADAR_SAMPLE_STEP;
-        const float beamStepY = sinf(a) * RADAR_SAMPLE_STEP;
-        if (nearNew && !MayMarkNewCell(nearNew, pos.x, pos.y, beamStepX, beamStepY, m_radar[i])) continue;
-        stepX[lane] = beamStepX;
-        stepY[lane] = beamStepY;
+        stepX[lane] = cosf(a) * RADAR_SAMPLE_STEP;
+        stepY[lane] = sinf(a) * RADAR_SAMPLE_STEP;
         len[lane] = m_radar[i];
         if (++lane < SAMPLE_LANES) continue;
         MarkBeamSamples(player, rows, x, y, stepX, stepY, len);

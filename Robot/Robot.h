@@ -8,8 +8,9 @@
 // the active bodies' positions and angles and m_iProduct of all robots and
 // each writes the m_radar of the two robots it serves; nothing else touches
 // robots in that phase.  Until WaitRadarMarks returns, they go on reading
-// their robots' readings and inputs to mark explored cells, while the game
-// thread may read robots but changes none.  A task that its worker has not
+// their robots' m_radar and recorded scan inputs (nothing else of a robot)
+// to mark explored cells; the game thread changes neither meanwhile, though
+// it may drive robots and trade.  A task that its worker has not
 // taken up when the game thread reaches WaitRadarScans is run by the game
 // thread instead (never by both: the task bit goes to whoever clears it
 // first), its cells in WaitRadarMarks.  m_bStop is atomic and set under
@@ -127,20 +128,20 @@ private:
     void StopWorker();
     WorkbenchList& OwnWorkbenches() const;
     void CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const;
-    // Marks the cells along the beams of m_radar; with onlyNearNew, beams
-    // that cannot reach a cell not seen yet (after TakeNearNewCells) are
-    // left out.
-    void MarkExploredCells(b2Vec2 pos, float angle, bool onlyNearNew) const;
-    // The game thread's part of the marking: where new cells can still be
-    // found, for both players, once per frame after the release.
-    static void TakeNearNewCells();
+    // Marks the cells along the beams of m_radar; with skipClearBeams, beams
+    // that cannot reach a cell still to be marked (as TakeCellClearance
+    // found the cells) are left out.
+    void MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) const;
+    // The game thread's part of the marking, once per frame after the
+    // release: how far each cell is from the cells still to be marked.
+    static void TakeCellClearance();
     // Records the scan inputs of this frame; true when they call for a new
     // scan (m_bScanDue).
     bool TakeRadarInputs();
     // The scan of the recorded inputs; the cells along the beams are marked
     // too, or left due (m_bMarkDue) for MarkDueCells.
     void UpdateRadar(bool markCells);
-    void MarkDueCells(bool onlyNearNew);
+    void MarkDueCells(bool skipClearBeams);
     static void ReportRadarDone(uint32_t bit);
     static void ReportMarksDone(uint32_t bit);
     // One worker's task in its two halves: the lidar, then the explored

@@ -78,32 +78,24 @@ std::vector<float> RandomReadings(std::mt19937& rng) {
     return readings;
 }
 
-TEST(ExploredCellsTest, WorkersMarkTheCellsTheSamplesReach) {
-    LogCapture quiet(LOG_LEVEL_NONE);
-    ASSERT_TRUE(TheGame()->Init(std::string(SOURCE_DIR) + "/maps/demo.txt"));
-    TheGame()->GetPlayer(0).Init(0);
-    TheGame()->GetPlayer(1).Init(1);
-    const Robot::RadarScanFn realScan = Robot::s_fastScan;
-    const std::vector<std::vector<char>>& rows = TheGame()->GetMap().GetMapData();
+class ExploredCellsTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static bool s_done = false;
+        if (s_done) return;
+        s_done = true;
+        LogCapture quiet(LOG_LEVEL_NONE);
+        ASSERT_TRUE(TheGame()->Init(std::string(SOURCE_DIR) + "/maps/demo.txt"));
+        TheGame()->GetPlayer(0).Init(0);
+        TheGame()->GetPlayer(1).Init(1);
+        s_realScan = Robot::s_fastScan;
+    }
+    void TearDown() override { Robot::s_fastScan = s_realScan; }
 
-    std::mt19937 rng(2023);
-    // The real scan takes robots inside the arena only; random readings come from anywhere.
-    std::uniform_real_distribution<float> inside(0.5f, 49.5f);
-    std::uniform_real_distribution<float> anywhere(-1.5f, 51.5f);
-    std::uniform_real_distribution<float> turn(-20.0f, 20.0f);
-    int seenAtEnd = 0;
-    for (int frame = 0; frame < 300; ++frame) {
-        SCOPED_TRACE(frame);
-        const bool random = frame % 2 == 1;
-        std::uniform_real_distribution<float>& place = random ? anywhere : inside;
-        for (int player = 0; player < 2; ++player) {
-            for (int id = 0; id < 4; ++id) {
-                const b2Vec2 pos(place(rng), place(rng));
-                GameRobot(player, id).m_pBody->SetTransform(pos, turn(rng));
-            }
-        }
-        if (random) g_readings = RandomReadings(rng);
-        Robot::s_fastScan = random ? RandomScan : realScan;
+    // One release of the workers with the robots where they are; the cells
+    // they mark against the rule, applied to the cells seen before.
+    static void ExpectWorkersMarkWhatTheRuleMarks() {
+        const std::vector<std::vector<char>>& rows = TheGame()->GetMap().GetMapData();
         Grid expected[2] = {SeenCells(0), SeenCells(1)};
         Robot::StartRadarTasks();
         Robot::WaitRadarTasks();
@@ -126,7 +118,35 @@ TEST(ExploredCellsTest, WorkersMarkTheCellsTheSamplesReach) {
             }
         }
     }
-    Robot::s_fastScan = realScan;
+
+    static Robot::RadarScanFn s_realScan;
+};
+
+Robot::RadarScanFn ExploredCellsTest::s_realScan = nullptr;
+
+TEST_F(ExploredCellsTest, WorkersMarkTheCellsTheSamplesReach) {
+    const Robot::RadarScanFn realScan = s_realScan;
+
+    std::mt19937 rng(2023);
+    // The real scan takes robots inside the arena only; random readings come from anywhere.
+    std::uniform_real_distribution<float> inside(0.5f, 49.5f);
+    std::uniform_real_distribution<float> anywhere(-1.5f, 51.5f);
+    std::uniform_real_distribution<float> turn(-20.0f, 20.0f);
+    int seenAtEnd = 0;
+    for (int frame = 0; frame < 300; ++frame) {
+        SCOPED_TRACE(frame);
+        const bool random = frame % 2 == 1;
+        std::uniform_real_distribution<float>& place = random ? anywhere : inside;
+        for (int player = 0; player < 2; ++player) {
+            for (int id = 0; id < 4; ++id) {
+                const b2Vec2 pos(place(rng), place(rng));
+                GameRobot(player, id).m_pBody->SetTransform(pos, turn(rng));
+            }
+        }
+        if (random) g_readings = RandomReadings(rng);
+        Robot::s_fastScan = random ? RandomScan : realScan;
+        ASSERT_NO_FATAL_FAILURE(ExpectWorkersMarkWhatTheRuleMarks());
+    }
     for (int player = 0; player < 2; ++player) {
         const Grid seen = SeenCells(player);
         for (const auto& row : seen) {
@@ -135,6 +155,42 @@ TEST(ExploredCellsTest, WorkersMarkTheCellsTheSamplesReach) {
     }
     // Nearly everything is seen by now: the late frames tested beams that mark nothing new.
     EXPECT_GT(seenAtEnd, 2 * 9000);
+}
+
+// Everything seen but lone cells on a lattice: a beam that is skipped over
+// a stretch must not be skipped past one of them, whether it passes near or
+// far from the robot.
+TEST_F(ExploredCellsTest, LoneCellsLeftToMarkAreFound) {
+    constexpr int LATTICE = 11;
+    int lone = 0;
+    for (int player = 0; player < 2; ++player) {
+        for (int row = 0; row < 100; ++row) {
+            for (int col = 0; col < 100; ++col) {
+                const bool onLattice = (row + 3 * player) % LATTICE == 5 && (col + 5 * player) % LATTICE == 5;
+                if (onLattice) {
+                    lone += TheGame()->GetPlayer(player).IsSeen(row, col) == 0;
+                } else {
+                    TheGame()->GetPlayer(player).MarkSeen(row, col);
+                }
+            }
+        }
+    }
+    if (lone < 100) GTEST_SKIP() << "an earlier test in this process has seen the lone cells";
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> anywhere(-1.5f, 51.5f);
+    std::uniform_real_distribution<float> turn(-4.0f, 4.0f);
+    Robot::s_fastScan = RandomScan;
+    for (int frame = 0; frame < 12; ++frame) {
+        SCOPED_TRACE(frame);
+        for (int player = 0; player < 2; ++player) {
+            for (int id = 0; id < 4; ++id) {
+                const b2Vec2 pos(anywhere(rng), anywhere(rng));
+                GameRobot(player, id).m_pBody->SetTransform(pos, turn(rng));
+            }
+        }
+        g_readings = RandomReadings(rng);
+        ASSERT_NO_FATAL_FAILURE(ExpectWorkersMarkWhatTheRuleMarks());
+    }
 }
 
 }  // namespace

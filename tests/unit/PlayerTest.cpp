@@ -268,18 +268,19 @@ TEST_F(PlayerTest, KeptLidarLineIsCutAtWholeFields) {
     player->BuildFrameMessage();
     const std::string alone(player->GetStream().GetData(), player->GetStream().GetSize());
     const Workbench extra(1, b2Vec2(25.25f, 24.75f));
-    // More workbench lines until the cut falls into the last lidar line, past "OK\n".
-    int count = 0;
-    do {
-        player->GetWorkbenches().Add(extra);
-        ++count;
-        player->BuildFrameMessage();
-    } while (player->GetStream().GetRemainSize() > -4);
-
+    player->GetWorkbenches().Add(extra);
     char line[128];
     const WorkbenchInfo info = player->GetWorkbenches().CollectInfo().back();
     snprintf(line, sizeof line, "%d %.10g %.10g %d %d %d\n", info.type, static_cast<double>(info.x),
              static_cast<double>(info.y), info.remain, static_cast<int>(info.haveMask), info.ready);
+    // Workbench lines until the cut falls into the last lidar line, past
+    // "OK\n": most at once, the last ones one by one.
+    int count = static_cast<int>((DataStream::BUF_SIZE - static_cast<int64_t>(alone.size())) / strlen(line)) - 8;
+    for (int i = 1; i < count; ++i) player->GetWorkbenches().Add(extra);
+    for (player->BuildFrameMessage(); player->GetStream().GetRemainSize() > -4; player->BuildFrameMessage()) {
+        player->GetWorkbenches().Add(extra);
+        ++count;
+    }
     const size_t afterCount = alone.find('\n', alone.find('\n') + 1) + 1;
     std::string whole = alone.substr(0, alone.find('\n') + 1) + std::to_string(count) + "\n";
     for (int i = 0; i < count; ++i) whole += line;

@@ -141,6 +141,29 @@ TEST(RecordFrame, SnapshotsAreRecycledAndFramesAppended) {
         EXPECT_EQ(frame.workbench_frame(), std::string(9, static_cast<char>(0xF0)));  // not stepped: all idle
         // The new-cells flag stays set from the lidar pass on.
         EXPECT_EQ(frame.shadow_png().empty(), i == 0) << i;
+        EXPECT_TRUE(frame.SerializeAsString() == all.substr(pos - rep.length_of_frames(i), rep.length_of_frames(i)));
+    }
+    EXPECT_EQ(pos, all.size());
+
+    // An image handed to the encoder's thread: its frame waits for it, then
+    // carries the bytes that encoding the same cells here gives.
+    const std::string before = std::string(reinterpret_cast<const char*>(g_PNGData), g_PNGDataLen);
+    game->GetPlayer(0).GetRobot(0).m_pBody->SetTransform(b2Vec2(25.25f, 25.25f), 0.0f);  // below the wall: new cells
+    Robot::StartRadarTasks();
+    Robot::WaitRadarTasks();
+    game->SubmitShadowPng();
+    game->RecordFrame();
+    game->GenerateShadowPng();
+    const std::string image = std::string(reinterpret_cast<const char*>(g_PNGData), g_PNGDataLen);
+    ASSERT_NE(image, before);
+    game->RecordFrame();  // appends both
+    ASSERT_EQ(rep.length_of_frames_size(), 8);
+    all = game->GetFrameRepData();
+    for (int i = 6; i < 8; ++i) {
+        replay_protocol::Frame frame;
+        ASSERT_TRUE(frame.ParseFromString(all.substr(pos, rep.length_of_frames(i)))) << i;
+        pos += rep.length_of_frames(i);
+        EXPECT_TRUE(frame.shadow_png() == image) << i;
     }
     EXPECT_EQ(pos, all.size());
 

@@ -394,4 +394,35 @@ TEST(ReplayFile, SameMatchGivesTheSameBytes) {
     EXPECT_GT(worn, 100);
     EXPECT_GT(images, 1);
     EXPECT_NE(replay.frames[198].players(0).money(), 200000);
+
+    // Each frame's bytes are those of its message, and each image shows at
+    // least the cells of the one before: every 16th frame the latest image
+    // again unless new cells were seen, in between a new one only then.
+    std::string latest;
+    for (size_t i = 0; i < replay.frames.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i + 1));
+        const replay_protocol::Frame& frame = replay.frames[i];
+        EXPECT_TRUE(frame.SerializeAsString() == replay.frameBytes[i]);
+        if (frame.shadow_png().empty() || frame.shadow_png() == latest) {
+            EXPECT_TRUE(frame.shadow_png().empty() || frame.frame_id() % 16 == 0);
+            continue;
+        }
+        if (latest.empty()) {
+            latest = frame.shadow_png();
+            continue;
+        }
+        const DecodedImage before = DecodePng(latest);
+        const DecodedImage after = DecodePng(frame.shadow_png());
+        ASSERT_TRUE(before.ok && after.ok);
+        for (int row = 0; row < 100; ++row) {
+            for (int col = 0; col < 100; ++col) {
+                const Rgba was = before.At(row, col);
+                const Rgba is = after.At(row, col);
+                const bool lost[2] = {(was == FIRST_ONLY || was == BOTH) && !(is == FIRST_ONLY || is == BOTH),
+                                      (was == SECOND_ONLY || was == BOTH) && !(is == SECOND_ONLY || is == BOTH)};
+                ASSERT_FALSE(lost[0] || lost[1]) << "cell " << row << "," << col << " was " << was << " is " << is;
+            }
+        }
+        latest = frame.shadow_png();
+    }
 }

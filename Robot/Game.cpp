@@ -3,17 +3,16 @@
 #include <getopt.h>
 #include <png.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
-#include <map>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "Display.h"
 #include "Log.h"

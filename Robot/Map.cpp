@@ -216,13 +216,44 @@ int Sgn(double v) {
 // The beam tables of both scans: beam i at heading + i degrees.
 double BeamAngle(int i, double heading) { return (static_cast<double>(i + i) * PI) / 360.0 + heading; }
 
+// Another robot as the scanning robot sees it, in cells: its offset and
+// radius, the same for every beam.
+struct ObstacleOffset {
+    double wx;
+    double wy;
+    double r;
+};
+
+ObstacleOffset OffsetOf(double px, double py, const RadarObstacle& obstacle, float cellX, float cellY) {
+    const double ox = obstacle.x / cellX;
+    const double oy = obstacle.y / cellY;
+    const double r = (obstacle.product != 0 ? ROBOT_CARRY_RADIUS : ROBOT_RADIUS) / cellY;
+    return ObstacleOffset{ox - px, oy - py, r};
+}
+
+std::vector<ObstacleOffset> OffsetsOf(double px, double py, const std::vector<RadarObstacle>& obstacles, float cellX,
+                                      float cellY) {
+    std::vector<ObstacleOffset> offsets;
+    offsets.reserve(obstacles.size());
+    for (const RadarObstacle& obstacle : obstacles) offsets.push_back(OffsetOf(px, py, obstacle, cellX, cellY));
+    return offsets;
+}
+
+double BeamObstacleDistance(const ObstacleOffset& o, double c, double s) {
+    const double perp = std::fabs(o.wx * s - o.wy * c);
+    const double along = o.wx * c + o.wy * s;
+    if (perp - o.r > EPS) return NO_HIT;
+    if (along < -EPS) return NO_HIT;  // behind, even when it overlaps the centre
+    const double d = along - sqrt(std::max(0.0, o.r * o.r - perp * perp));
+    return d < 0 ? 0.0 : d;
+}
+
 // Turns a beam's nearest segment distance into its reading: the nearest of
 // that and the other robots, in single precision, scaled to metres.
-float BeamReading(double best, double c, double s, double px, double py,
-                  const std::vector<RadarObstacle>& obstacles, float cellX, float cellY) {
+float BeamReading(double best, double c, double s, const std::vector<ObstacleOffset>& obstacles, float cellY) {
     float cur = static_cast<float>(best);
-    for (const RadarObstacle& obstacle : obstacles) {
-        float h = static_cast<float>(Map::RayRobotDistance(px, py, c, s, obstacle, cellX, cellY));
+    for (const ObstacleOffset& obstacle : obstacles) {
+        float h = static_cast<float>(BeamObstacleDistance(obstacle, c, s));
         if (!(h > cur)) cur = h;
     }
     return cellY * cur;
@@ -564,17 +595,7 @@ double Map::RaySegmentDistance(double px, double py, double dx, double dy, int32
 
 double Map::RayRobotDistance(double px, double py, double c, double s, const RadarObstacle& obstacle, float cellX,
                              float cellY) {
-    const double ox = obstacle.x / cellX;
-    const double oy = obstacle.y / cellY;
-    const double r = (obstacle.product != 0 ? ROBOT_CARRY_RADIUS : ROBOT_RADIUS) / cellY;
-    const double wx = ox - px;
-    const double wy = oy - py;
-    const double perp = std::fabs(wx * s - wy * c);
-    const double along = wx * c + wy * s;
-    if (perp - r > EPS) return NO_HIT;
-    if (along < -EPS) return NO_HIT;  // behind, even when it overlaps the centre
-    const double d = along - sqrt(std::max(0.0, r * r - perp * perp));
-    return d < 0 ? 0.0 : d;
+    return BeamObstacleDistance(OffsetOf(px, py, obstacle, cellX, cellY), c, s);
 }
 
 std::vector<float> Map::ScanRadarReference(b2Vec2 pos, float heading,
@@ -584,6 +605,7 @@ std::vector<float> Map::ScanRadarReference(b2Vec2 pos, float heading,
     const float cellY = CellSizeY();
     const double px = pos.x / cellX;
     const double py = pos.y / cellY;
+    const std::vector<ObstacleOffset> offsets = OffsetsOf(px, py, obstacles, cellX, cellY);
     for (int i = 0; i < RADAR_BEAM_NUMS; ++i) {
         const double angle = BeamAngle(i, heading);
         const double c = cos(angle);
@@ -595,7 +617,7 @@ std::vector<float> Map::ScanRadarReference(b2Vec2 pos, float heading,
             if (!(d > best)) best = d;
         }
         ShouldBeTrue(IsInMap(best * c + px, best * s + py), "the radar to obstacle is out of map");
-        result[i] = BeamReading(best, c, s, px, py, obstacles, cellX, cellY);
+        result[i] = BeamReading(best, c, s, offsets, cellY);
     }
     return result;
 }
@@ -637,10 +659,9 @@ std::vector<float> Map::ScanRadar(b2Vec2 pos, float heading, const std::vector<R
     BeamTable beams(heading);
     MeetRanges(ranges, px, py, ReducedHeading(heading), beams);
 
+    const std::vector<ObstacleOffset> offsets = OffsetsOf(px, py, obstacles, cellX, cellY);
     std::vector<float> result(RADAR_BEAM_NUMS, 0.0f);
-    for (int j = 0; j < RADAR_BEAM_NUMS; ++j) {
-        result[j] = BeamReading(beams.best[j], beams.cos[j], beams.sin[j], px, py, obstacles, cellX, cellY);
-    }
+    for (int j = 0; j < RADAR_BEAM_NUMS; ++j) result[j] = BeamReading(beams.best[j], beams.cos[j], beams.sin[j], offsets, cellY);
     return result;
 }
 

@@ -81,14 +81,8 @@ std::vector<float> RandomReadings(std::mt19937& rng) {
 class ExploredCellsTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static bool s_done = false;
-        if (s_done) return;
-        s_done = true;
-        LogCapture quiet(LOG_LEVEL_NONE);
-        ASSERT_TRUE(TheGame()->Init(std::string(SOURCE_DIR) + "/maps/demo.txt"));
-        TheGame()->GetPlayer(0).Init(0);
-        TheGame()->GetPlayer(1).Init(1);
-        s_realScan = Robot::s_fastScan;
+        InitGameOnceWithMap(std::string(SOURCE_DIR) + "/maps/demo.txt");
+        if (!s_realScan) s_realScan = Robot::s_fastScan;
     }
     void TearDown() override { Robot::s_fastScan = s_realScan; }
 

@@ -97,13 +97,7 @@ std::string RadarLine(const char* tag, const char* format, int beam, float len, 
 class RadarThreadsTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static bool s_done = false;
-        if (s_done) return;
-        s_done = true;
-        LogCapture quiet(LOG_LEVEL_NONE);
-        ASSERT_TRUE(TheGame()->Init(FixtureMapPath("robot_radar.txt")));
-        TheGame()->GetPlayer(0).Init(0);
-        TheGame()->GetPlayer(1).Init(1);
+        InitGameOnceWithMap(FixtureMapPath("robot_radar.txt"));
         TheGame()->SetFastMode(true);
     }
 

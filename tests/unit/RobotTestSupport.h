@@ -16,6 +16,18 @@
 
 inline std::string FixtureMapPath(const char* name) { return std::string(SOURCE_DIR) + "/tests/maps/" + name; }
 
+// The game of this test program, set up once, quietly: the map, then both
+// players with their robots (the first player's start the lidar workers).
+inline void InitGameOnceWithMap(const std::string& mapPath) {
+    static bool s_done = false;
+    if (s_done) return;
+    s_done = true;
+    LogCapture quiet(LOG_LEVEL_NONE);
+    ASSERT_TRUE(Game::GetInstance()->Init(mapPath)) << mapPath;
+    Game::GetInstance()->GetPlayer(0).Init(0);
+    Game::GetInstance()->GetPlayer(1).Init(1);
+}
+
 // 100 rows of 100 empty cells, to be drawn on and given to Map::Load.
 inline std::vector<std::vector<char>> EmptyMapRows() {
     return std::vector<std::vector<char>>(100, std::vector<char>(100, '.'));

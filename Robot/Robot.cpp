@@ -93,6 +93,22 @@ constexpr int SAMPLE_CHUNK = 512;
 constexpr int CELL_ROW_SHIFT = 7;  // a sample's cell as row << 7 | column, -1 outside the grid
 static_assert(SEEN_GRID_SIZE <= (1 << CELL_ROW_SHIFT), "a column fits below the row");
 
+// Per cell (row << CELL_ROW_SHIFT | column, plus one; 0 for a sample outside
+// the grid), whether a sample there may mark it: at least every cell that
+// is inside the map's rows, not a wall and not seen yet.
+using MarkableCells = uint8_t[1 + (SEEN_GRID_SIZE << CELL_ROW_SHIFT)];
+
+// Every cell of the grid: what the marking of a single robot starts from.
+struct AllCells {
+    MarkableCells cells = {};
+    constexpr AllCells() {
+        for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
+            for (int col = 0; col < SEEN_GRID_SIZE; ++col) cells[1 + (row << CELL_ROW_SHIFT) + col] = 1;
+        }
+    }
+};
+constexpr AllCells ALL_CELLS;
+
 // Marks one cell of the grid; true when the cell had not been seen before.
 bool MarkSampleCell(Player& player, const std::vector<std::vector<char>>& rows, int row, int col) {
     if (row >= static_cast<int>(rows.size()) || col >= static_cast<int>(rows[row].size())) return false;
@@ -112,8 +128,8 @@ using IntLanes = int32_t __attribute__((vector_size(4 * SAMPLE_LANES)));
 // just outside the left or top edge into column or row 0.  The points are
 // placed a chunk at a time before their cells are looked at, so that the
 // placing runs without a branch per point.
-void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows, FloatLanes x, FloatLanes y,
-                     FloatLanes stepX, FloatLanes stepY, FloatLanes len) {
+void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows, const MarkableCells& markable,
+                     FloatLanes x, FloatLanes y, FloatLanes stepX, FloatLanes stepY, FloatLanes len) {
     Game* game = Game::GetInstance();
     const float grid = static_cast<float>(SEEN_GRID_SIZE);
     IntLanes cells[SAMPLE_CHUNK];
@@ -132,13 +148,15 @@ void MarkBeamSamples(Player& player, const std::vector<std::vector<char>>& rows,
             const IntLanes row = __builtin_convertvector(inside ? rowPos : 0.0f, IntLanes);
             cells[count] = inside ? (row << CELL_ROW_SHIFT) | col : -1;
         }
-        // Most cells were seen long ago; only the others are looked up further.
+        // Most cells were seen before this frame: only the others are looked
+        // up further.
         for (int k = 0; k < count; ++k) {
             for (int lane = 0; lane < SAMPLE_LANES; ++lane) {
                 const int32_t cell = cells[k][lane];
+                if (markable[cell + 1] == 0) continue;
                 const int row = cell >> CELL_ROW_SHIFT;
                 const int col = cell & ((1 << CELL_ROW_SHIFT) - 1);
-                if (cell < 0 || player.IsSeen(row, col)) continue;
+                if (player.IsSeen(row, col)) continue;
                 if (MarkSampleCell(player, rows, row, col) && !game->IsShadowChanged()) game->MarkShadowChanged();
             }
         }
@@ -178,6 +196,7 @@ using Clearance = uint8_t[SEEN_GRID_SIZE][SEEN_GRID_SIZE];
 // cells seen, which only ever grows).  Written by the game thread after the
 // release; read by the workers once s_clearanceReady is set.
 Clearance s_clearance[PLAYER_NUMS];
+MarkableCells s_markable[PLAYER_NUMS];
 struct ClearanceSource {
     const void* map = nullptr;
     uint32_t loadSerial = 0;
@@ -206,10 +225,14 @@ uint8_t NearerOf(uint8_t current, uint8_t neighbour) {
 }
 
 // The distance along rows or columns, in two sweeps over the grid.
-void TakeClearance(const Player& player, const std::vector<std::vector<char>>& rows, Clearance& clearance) {
+void TakeClearance(const Player& player, const std::vector<std::vector<char>>& rows, Clearance& clearance,
+                   MarkableCells& markable) {
     for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
-        for (int col = 0; col < SEEN_GRID_SIZE; ++col)
-            clearance[row][col] = IsCellToMark(player, rows, row, col) ? 0 : CLEARANCE_CAP;
+        for (int col = 0; col < SEEN_GRID_SIZE; ++col) {
+            const bool toMark = IsCellToMark(player, rows, row, col);
+            clearance[row][col] = toMark ? 0 : CLEARANCE_CAP;
+            markable[1 + (row << CELL_ROW_SHIFT) + col] = toMark ? 1 : 0;
+        }
     }
     constexpr int LAST = SEEN_GRID_SIZE - 1;
     for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
@@ -592,7 +615,10 @@ void Robot::RadarThreadProc(Robot* robot) {
     if (robot->m_bStop) return;
     for (;;) {
         SpinUntil([robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
-        {
+        if (robot->m_bStop) return;
+        // A task found while spinning is taken without the mutex: a worker
+        // blocked on it would sleep, and wake far too late.
+        if ((m_taskBits.fetch_and(~bit) & bit) == 0) {
             std::unique_lock<std::mutex> lock(m_taskMutex);
             m_taskCond.wait(lock, [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
             if (robot->m_bStop) return;
@@ -626,13 +652,14 @@ void Robot::RunRadarMarks(Robot* robot) {
 
 namespace {
 
+// Only the last report takes the mutex, to wake the game thread if it
+// sleeps: a waiter tests the bits under the mutex, so the wake-up cannot
+// fall between its test and its sleep.
 void ReportDone(std::atomic<uint32_t>& doneBits, uint32_t bit) {
-    std::unique_lock<std::mutex> lock(Robot::m_doneMutex);
     const uint32_t done = doneBits.fetch_or(bit) | bit;
-    if (done == s_requestBits) {
-        lock.unlock();
-        Robot::m_doneCond.notify_all();
-    }
+    if (done != s_requestBits) return;
+    { std::lock_guard<std::mutex> lock(Robot::m_doneMutex); }
+    Robot::m_doneCond.notify_all();
 }
 
 }  // namespace
@@ -746,7 +773,7 @@ void Robot::TakeCellClearance() {
         if (source.map == last.map && source.loadSerial == last.loadSerial && source.seenCount == last.seenCount)
             continue;
         last = source;
-        TakeClearance(player, map.GetMapData(), s_clearance[i]);
+        TakeClearance(player, map.GetMapData(), s_clearance[i], s_markable[i]);
     }
     s_clearanceReady.store(true, std::memory_order_release);
 }
@@ -764,6 +791,7 @@ void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) cons
         }
     }
     const Clearance* clearance = skipClearBeams && CanSkipBeams(pos, angle) ? &s_clearance[m_iPlayer] : nullptr;
+    const MarkableCells& markable = skipClearBeams ? s_markable[m_iPlayer] : ALL_CELLS.cells;
     const int n = static_cast<int>(m_radar.size());
     // Beam i's direction, turned on from beam to beam, for the clearance only.
     const double turn = 2.0 * M_PI / n;
@@ -793,9 +821,9 @@ void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) cons
         stepY[lane] = sinf(a) * RADAR_SAMPLE_STEP;
         len[lane] = m_radar[i];
         if (++lane < SAMPLE_LANES) continue;
-        MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
+        MarkBeamSamples(player, rows, markable, x, y, stepX, stepY, len);
         len = FloatLanes{};
         lane = 0;
     }
-    if (lane > 0) MarkBeamSamples(player, rows, x, y, stepX, stepY, len);
+    if (lane > 0) MarkBeamSamples(player, rows, markable, x, y, stepX, stepY, len);
 }

@@ -2,9 +2,9 @@
 // name, robots, workbenches and explored cells.
 //
 // Threads: everything but m_seen and m_lidarTexts belongs to one thread at a
-// time, without locks: the main thread during start-up (Init, the handshake, a failed
-// start), then the game thread, which runs the frame loop and the pipe
-// completions (HandleRead, HandleIOError).  m_seen is marked by the lidar
+// time, without locks: the main thread during start-up (Init, the handshake,
+// a failed start), then the game thread, which runs the frame loop and the
+// pipe completions (HandleRead, HandleIOError).  m_seen is marked by the lidar
 // workers between the release and the end of a frame's lidar task, possibly
 // by two workers at once, and read by the game thread afterwards; its bytes
 // are relaxed atomics, since every writer only ever stores 1, and so are the

@@ -24,6 +24,8 @@ namespace {
 
 constexpr int VERSION_MAJOR = 3;
 constexpr int64_t START_WAIT_MS = 5000;
+// How long a wait without limit blocks before it looks at the stop flag again.
+constexpr int64_t STOP_CHECK_MS = 100;
 constexpr const char* OPTION_STRING = "fc:r:m:hn:l:s:dC:N:z:";
 
 }  // namespace
@@ -31,6 +33,11 @@ constexpr const char* OPTION_STRING = "fc:r:m:hn:l:s:dC:N:z:";
 int64_t GetCurrentMs() {
     static const int64_t s_frequency = Platform::PerformanceFrequency();
     return Platform::PerformanceCounter() * 1000 / s_frequency;
+}
+
+int64_t CounterAtMs(int64_t ms) {
+    const int64_t frequency = Platform::PerformanceFrequency();
+    return (ms * frequency + 999) / 1000;
 }
 
 bool IsFrameDue(uint64_t frame, uint64_t anchorFrame, uint64_t now, uint64_t anchorMs) {
@@ -187,7 +194,8 @@ bool Game::WaitForPlayerReady() {
     const int64_t deadline = GetCurrentMs() + START_WAIT_MS;
     for (;;) {
         ProcessIO::PostAsyncReadReq();
-        if (!m_bDebugMode && GetCurrentMs() >= deadline) {
+        const int64_t now = GetCurrentMs();
+        if (!m_bDebugMode && now >= deadline) {
             for (int i = 0; i < PLAYER_NUMS; ++i) {
                 if (m_players[i].GetStatus() != 1) LOG_ERR("Player %d not ready.\n", i);
             }
@@ -200,6 +208,7 @@ bool Game::WaitForPlayerReady() {
             if (status != 1) ready = false;
         }
         if (ready) return true;
+        ProcessIO::WaitForIO(CounterAtMs(m_bDebugMode ? now + STOP_CHECK_MS : deadline));
     }
 }
 
@@ -234,27 +243,52 @@ bool Game::AnyPlayerOver() const {
 bool Game::BothPlayersAnswered() const { return m_players[0].GetStatus() == 1 && m_players[1].GetStatus() == 1; }
 
 // Polls for answers, then waits for the frame's due time.  False when a
-// player's status became an error during the wait.
+// player's status became an error during the wait.  Between polls the game
+// thread blocks until a player's pipe has something to read, so that the
+// processors stay free for the players; only a fast match spins first, and
+// only while answers come within the spin.
 bool Game::WaitForAnswers(int frame) {
     const int64_t t0 = GetCurrentMs();
+    bool spun = false;
     for (;;) {
-        if (AnyPlayerOver()) return false;
+        if (AnyPlayerOver()) break;
         bool answered = BothPlayersAnswered();
-        if (m_bFastMode && answered) return true;
+        if (m_bFastMode && answered) break;
         int64_t now = GetCurrentMs();
         // An unlimited debug-mode wait gives way to a stop request, so that a
         // closed window ends the match even while a player is silent.
         bool unlimited = m_bDebugMode && !m_bStop;
         if (!answered && (unlimited || now < t0 + ANSWER_WINDOW_MS)) {
             ProcessIO::PostAsyncReadReq();
+            if (AnyPlayerOver() || BothPlayersAnswered()) continue;
+            if (m_bFastMode && !spun) {
+                spun = true;
+                // No poll after the window, however late the spin runs.
+                const int64_t windowEnd = unlimited ? INT64_MAX : t0 + ANSWER_WINDOW_MS;
+                if (m_answerSpin.Spin([this, windowEnd] { return GetCurrentMs() >= windowEnd || PollForAnswers(); }))
+                    continue;
+            }
+            ProcessIO::WaitForIO(CounterAtMs(unlimited ? now + STOP_CHECK_MS : t0 + ANSWER_WINDOW_MS));
             continue;
         }
-        if (m_bFastMode) return true;
+        if (m_bFastMode) break;
         if (IsFrameDue(static_cast<uint64_t>(frame), static_cast<uint64_t>(m_anchorFrame), static_cast<uint64_t>(now),
                        static_cast<uint64_t>(m_anchorMs)))
-            return true;
-        Platform::YieldThread();
+            break;
+        Platform::SleepUntil(CounterAtMs(DueMs(frame)));
     }
+    if (spun) m_answerSpin.Learn();
+    return !AnyPlayerOver();
+}
+
+bool Game::PollForAnswers() {
+    ProcessIO::PostAsyncReadReq();
+    return AnyPlayerOver() || BothPlayersAnswered();
+}
+
+int64_t Game::DueMs(int frame) const {
+    const int64_t frameMs = 1000 / FRAME_RATE;
+    return m_anchorMs + (frame - m_anchorFrame) * frameMs;
 }
 
 void Game::Step() {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Map.h"
+#include "Platform.h"
 #include "Player.h"
 #include "Replay.pb.h"
 #include "World.h"
@@ -25,9 +26,15 @@ constexpr int FRAME_RATE = 50;    // frames per second
 constexpr int PLAYER_NUMS = 2;
 constexpr int64_t ANSWER_WINDOW_MS = 15;  // wait for answers after the frame messages
 constexpr int64_t REANCHOR_GAP_MS = 30;   // a later frame start becomes the pacing anchor
+// The longest spin for answers in a fast match, before the game thread
+// blocks: players that answer at once take a few tens of microseconds.
+constexpr int64_t ANSWER_SPIN_US = 100;
 
 // The millisecond clock: the high-resolution counter × 1000 / its frequency.
 int64_t GetCurrentMs();
+
+// The first value of the high-resolution counter at which GetCurrentMs reads ms.
+int64_t CounterAtMs(int64_t ms);
 
 // True when frame f may go on at time now against the pacing anchor:
 // (f − anchorFrame) × 1000 ≤ (now − anchorMs) × FRAME_RATE, as unsigned 64-bit numbers.
@@ -109,6 +116,10 @@ private:
     Game() = default;
     void UpdatePacingAnchor(int64_t now, int frame);
     bool WaitForAnswers(int frame);
+    // One poll; true when the answer wait is over (both answered or one over).
+    bool PollForAnswers();
+    // The time at which frame is due against the pacing anchor.
+    int64_t DueMs(int frame) const;
     bool AnyPlayerOver() const;
     bool BothPlayersAnswered() const;
     void FillReplayHeader();
@@ -138,4 +149,5 @@ private:
     };
     std::deque<PendingFrame> m_pendingFrames;
     int m_iLatestImage = -1;
+    Platform::SpinPolicy m_answerSpin{ANSWER_SPIN_US};
 };

@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <linux/close_range.h>
-#include <sched.h>
+#include <linux/futex.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -27,6 +31,14 @@ int64_t SystemCounter() {
     return static_cast<int64_t>(ts.tv_sec) * COUNTER_FREQUENCY + ts.tv_nsec / 1000;
 }
 
+// The monotonic clock's time at which SystemCounter reaches the value.
+timespec CounterTime(int64_t counter) {
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(counter / COUNTER_FREQUENCY);
+    ts.tv_nsec = static_cast<long>(counter % COUNTER_FREQUENCY * (1000000000 / COUNTER_FREQUENCY));
+    return ts;
+}
+
 }  // namespace
 
 namespace Platform {
@@ -40,7 +52,91 @@ int64_t PerformanceFrequency() { return COUNTER_FREQUENCY; }
 
 void SetCounterForTest(int64_t (*counter)()) { s_testCounter.store(counter, std::memory_order_relaxed); }
 
-void YieldThread() { sched_yield(); }
+// ---------------------------------------------------------------- waiting
+
+int64_t NowNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void SleepUntil(int64_t counter) {
+    if (s_testCounter.load(std::memory_order_relaxed)) return;
+    const timespec until = CounterTime(counter);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+int64_t ThreadRunDelayNs() {
+    // The thread's own scheduler statistics: time on a processor, time
+    // waiting for one, time slices.  Kept open: it is read again and again.
+    thread_local int t_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    if (t_fd < 0) return -1;
+    char text[128];
+    const ssize_t n = pread(t_fd, text, sizeof text - 1, 0);
+    if (n <= 0) return -1;
+    text[n] = '\0';
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    if (sscanf(text, "%llu %llu", &running, &waiting) != 2) return -1;
+    return static_cast<int64_t>(waiting);
+}
+
+bool LoadGauge::IsSaturated() {
+    const int64_t now = NowNs();
+    if (now - m_windowStartNs < WINDOW_NS) return m_bSaturated;
+    const int64_t delay = ThreadRunDelayNs();
+    m_bSaturated = delay >= 0 && m_windowStartDelayNs >= 0 &&
+                   (delay - m_windowStartDelayNs) * 100 > SATURATED_PERCENT * (now - m_windowStartNs);
+    m_windowStartNs = now;
+    m_windowStartDelayNs = delay;
+    return m_bSaturated;
+}
+
+namespace {
+
+// A spin that grows from nothing reaches a few microseconds within a few
+// short waits.
+constexpr int64_t SPIN_GROWTH_NS = 1000;
+
+}  // namespace
+
+SpinPolicy::SpinPolicy(int64_t longestSpinUs) : m_longestNs(longestSpinUs * 1000), m_allowedNs(m_longestNs) {}
+
+void SpinPolicy::Learn() { Learn(NowNs()); }
+
+void SpinPolicy::Learn(int64_t readyNs) {
+    const int64_t waited = readyNs - m_waitStartNs;
+    if (waited <= m_longestNs && !m_bLostProcessor) {
+        m_allowedNs = std::min(m_longestNs, m_allowedNs * 2 + SPIN_GROWTH_NS);
+    } else {
+        m_allowedNs /= 2;
+    }
+}
+
+void SpinPolicy::Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) {
+    static_assert(sizeof word == sizeof(uint32_t), "a futex is a plain 32-bit word");
+    syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+}
+
+void WakeAll(const std::atomic<uint32_t>& word) {
+    syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+}
+
+bool Doorbell::Ring() {
+    m_uRings.fetch_add(1);
+    if (m_uSleepers.load() == 0) return false;
+    WakeAll(m_uRings);
+    return true;
+}
+
+// ---------------------------------------------------------------- files
 
 bool MakeDirectory(const char* path) { return mkdir(path, 0777) == 0; }
 
@@ -505,6 +601,18 @@ bool WritePipeAsync(PipeHandle pipe, const char* data, uint32_t len, IoRecord* r
         s_unfinishedWrites.Push(record);
     }
     return true;
+}
+
+void WaitForPipes(const PipeHandle* readPipes, int count, int64_t until) {
+    if (s_testCounter.load(std::memory_order_relaxed)) return;
+    thread_local std::vector<pollfd> t_fds;
+    std::vector<pollfd>& fds = t_fds;
+    fds.clear();
+    for (int i = 0; i < count; ++i) fds.push_back(pollfd{readPipes[i], POLLIN, 0});
+    for (const IoRecord* r = s_unfinishedWrites.m_pHead; r; r = r->m_pNext) fds.push_back(pollfd{r->m_hPipe, POLLOUT, 0});
+    const int64_t left = std::max<int64_t>(0, until - SystemCounter());
+    const timespec timeout = CounterTime(left);
+    ppoll(fds.data(), fds.size(), &timeout, nullptr);
 }
 
 void RunDueCompletions() {

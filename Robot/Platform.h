@@ -1,11 +1,13 @@
 // The seam to the operating system.
 //
-// Everything the referee needs of the system (the clock, yielding, ending
-// the process, making a directory, child processes and their pipes) is
+// Everything the referee needs of the system (the clock, waiting and waking
+// threads, ending the process, making a directory, child processes and
+// their pipes) is
 // reached through this module and nothing else names a system call.  Tests
 // replace the clock through SetCounterForTest.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,11 +23,103 @@ int64_t PerformanceFrequency();
 // restores the system's clock.
 void SetCounterForTest(int64_t (*counter)());
 
-// Gives up the rest of the time slice; not an alertable wait.
-void YieldThread();
-
 // Creates one directory; false when it could not be made (it may exist).
 bool MakeDirectory(const char* path);
+
+// ---------------------------------------------------------------- waiting
+
+// The monotonic clock in nanoseconds, for measuring short waits.
+int64_t NowNs();
+
+// The time the calling thread has spent ready to run but waiting for a
+// processor, in nanoseconds since it began; -1 when the system does not tell.
+int64_t ThreadRunDelayNs();
+
+// Whether the machine has processors to spare, as one thread sees it: the
+// part of the last stretch of time (about 10 ms) in which the thread was
+// ready to run but had to wait for a processor.  Belongs to that thread.
+class LoadGauge {
+public:
+    // True while that part was more than a small one; false when the system
+    // does not tell.
+    bool IsSaturated();
+
+private:
+    static constexpr int64_t WINDOW_NS = 10000000;
+    static constexpr int64_t SATURATED_PERCENT = 5;
+
+    int64_t m_windowStartNs = 0;
+    int64_t m_windowStartDelayNs = -1;
+    bool m_bSaturated = false;
+};
+
+// Sleeps until PerformanceCounter reaches the value.  A test counter moves
+// only when it is read, so with one the call returns at once.
+void SleepUntil(int64_t counter);
+
+// How long one place that waits for another thread spins before it blocks.
+// Blocking is dear: on some machines a wake-up costs the waker tens of
+// microseconds.  Spinning is dear too on a machine busy with other work
+// (other matches, the players), where it takes a processor from them.  So
+// the spin follows the place's recent waits: after a wait that the longest
+// spin would have covered, the next spin may be twice as long (up to the
+// longest); after a longer one it is halved.  And a spin that finds it lost
+// its processor for a while stops at once and halves the next one: the
+// machine has no processor to spare.  Belongs to the one thread that waits
+// there.
+class SpinPolicy {
+public:
+    explicit SpinPolicy(int64_t longestSpinUs);
+    // Spins until ready() or the spin allowed now is over; ready()'s result.
+    template <class Ready>
+    bool Spin(Ready ready);
+    // Ends the wait that the last Spin began (whether it blocked or not);
+    // with the time (NowNs) at which the wait could have ended, when that was
+    // before the waiter saw it.
+    void Learn();
+    void Learn(int64_t readyNs);
+
+private:
+    // A gap this long between two looks at the clock means that the
+    // processor went to another thread.
+    static constexpr int64_t LOST_PROCESSOR_NS = 50000;
+
+    static void Pause();
+
+    int64_t m_longestNs;
+    int64_t m_allowedNs;
+    int64_t m_waitStartNs = 0;
+    bool m_bLostProcessor = false;
+};
+
+// Blocks the calling thread while word holds value: returns once woken by
+// WakeAll, at once when the word holds another value, or now and then for
+// no reason, so callers test their condition again.
+void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value);
+// Wakes every thread blocked in WaitWhileEqual on word.
+void WakeAll(const std::atomic<uint32_t>& word);
+
+// Where threads wait for a condition that other threads make true.  A
+// waiter spins as its SpinPolicy allows, then blocks until the condition
+// holds; whoever may have made it true rings.  A ring costs a system call
+// only while a waiter is blocked.  The condition's data must be atomics with
+// sequentially consistent stores and loads (the default).  Any thread may
+// wait or ring.
+class Doorbell {
+public:
+    // Spins as the policy allows, then blocks, until ready().
+    template <class Ready>
+    void Wait(SpinPolicy& spin, Ready ready);
+    // Blocks at once until ready().
+    template <class Ready>
+    void Block(Ready ready);
+    // True when it woke a blocked waiter.
+    bool Ring();
+
+private:
+    std::atomic<uint32_t> m_uRings{0};
+    std::atomic<uint32_t> m_uSleepers{0};
+};
 
 // ---------------------------------------------------------------- errors
 
@@ -130,6 +224,12 @@ ReadStart ReadPipeAsync(PipeHandle pipe, char* buffer, uint32_t size, IoRecord* 
 // closed it, or ENOBUFS when more than 1 MiB already waits unread for it.
 bool WritePipeAsync(PipeHandle pipe, const char* data, uint32_t len, IoRecord* record, IoCompletion complete);
 
+// Blocks until one of the read pipes has something to read or has lost its
+// writer, a pipe with an unfinished write can take more, or PerformanceCounter
+// reaches until.  A signal may end it early.  Returns at once with a test
+// counter (see SleepUntil).
+void WaitForPipes(const PipeHandle* readPipes, int count, int64_t until);
+
 // The alertable 0 ms wait: goes on with the unfinished writes, then runs every
 // completion that was due on this thread when it was called, and returns.
 void RunDueCompletions();
@@ -137,6 +237,46 @@ void RunDueCompletions();
 // Takes every due completion of this thread whose record carries the tag out
 // of the queue without running it and hands its record to discard.
 void DiscardDueCompletions(const void* tag, void (*discard)(IoRecord*));
+
+template <class Ready>
+bool SpinPolicy::Spin(Ready ready) {
+    int64_t now = NowNs();
+    m_waitStartNs = now;
+    m_bLostProcessor = false;
+    const int64_t until = now + m_allowedNs;
+    for (unsigned i = 1;; ++i) {
+        if (ready()) return true;
+        // The clock is read now and then only: it costs more than a pause.
+        if (i % 8 == 0) {
+            const int64_t last = now;
+            now = NowNs();
+            m_bLostProcessor = now - last > LOST_PROCESSOR_NS;
+            if (m_bLostProcessor || now >= until) return false;
+        }
+        Pause();
+    }
+}
+
+template <class Ready>
+void Doorbell::Wait(SpinPolicy& spin, Ready ready) {
+    if (!spin.Spin(ready)) Block(ready);
+    spin.Learn();
+}
+
+template <class Ready>
+void Doorbell::Block(Ready ready) {
+    for (;;) {
+        const uint32_t rings = m_uRings.load();
+        // Counted before the condition is tested again, so that a ring after
+        // the test sees the sleeper, and one before it changed what the test
+        // reads.
+        m_uSleepers.fetch_add(1);
+        const bool done = ready();
+        if (!done) WaitWhileEqual(m_uRings, rings);
+        m_uSleepers.fetch_sub(1);
+        if (done) return;
+    }
+}
 
 }  // namespace Platform
 

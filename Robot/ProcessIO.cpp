@@ -176,6 +176,17 @@ void ProcessIO::PostAsyncReadReq() {
     Platform::RunDueCompletions();
 }
 
+void ProcessIO::WaitForIO(int64_t until) {
+    Platform::PipeHandle pipes[MAX_OBJ];
+    int count = 0;
+    for (int i = 0; i < s_iObjTot; ++i) {
+        const ProcessIO* object = s_pObjList[i];
+        if (object->m_iPendingReads < 2 && object->m_hChildStdOut != INVALID_HANDLE_VALUE)
+            pipes[count++] = object->m_hChildStdOut;
+    }
+    Platform::WaitForPipes(pipes, count, until);
+}
+
 void ProcessIO::PostRead() {
     if (m_iPendingReads >= 2 || m_hChildStdOut == INVALID_HANDLE_VALUE) return;
     ReadRequest* pstInfo = m_pSpareRead ? m_pSpareRead : new (std::nothrow) ReadRequest;

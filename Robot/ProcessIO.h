@@ -74,6 +74,10 @@ public:
     // fewer than two reads outstanding, then runs every completion due on
     // this thread (reads and writes) and returns.  Never waits.
     static void PostAsyncReadReq();
+    // Blocks until a poll would find something to do for a registered
+    // object (output to read, its end of file, room for an unfinished
+    // write) or PerformanceCounter reaches until; see Platform::WaitForPipes.
+    static void WaitForIO(int64_t until);
 
 protected:
     // Right after the child has been started; empty here.

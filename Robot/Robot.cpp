@@ -1,7 +1,6 @@
 #include "Robot.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -9,6 +8,7 @@
 #include "Game.h"
 #include "Log.h"
 #include "Map.h"
+#include "Platform.h"
 #include "Player.h"
 #include "Workbench.h"
 
@@ -42,6 +42,56 @@ uint32_t s_inputsTakenBits = 0;
 uint32_t s_stolenBits = 0;
 std::atomic<uint32_t> s_markedBits{0};
 
+// The workers wait for their task bits (or their stop flag) here, the game
+// thread for the done bits of a frame's requests.
+Platform::Doorbell s_taskBell;
+Platform::Doorbell s_doneBell;
+
+// Whether a release wakes the workers that sleep.  Waking them pays when
+// the machine has processors to spare, so that they take their tasks at
+// once.  On a busy machine a woken worker only takes a processor from other
+// work (another match, a player) while the game thread could run its task
+// itself, and the wake-up costs the game thread dearly: while the game
+// thread itself waits for a processor, sleepers are left alone.  So are
+// they for a while after a wake-up that did not pay, twice as long each
+// time up to a limit, so that waking them is tried again now and then.
+class WakePolicy {
+public:
+    bool ShouldWake() {
+        if (m_gauge.IsSaturated()) return false;
+        if (m_iSkip == 0) return true;
+        --m_iSkip;
+        return false;
+    }
+    void Judge(bool paid) {
+        m_iBackoff = paid ? 0 : std::min(MAX_BACKOFF, std::max(1, m_iBackoff * 2));
+        m_iSkip = m_iBackoff;
+    }
+
+private:
+    static constexpr int MAX_BACKOFF = 64;  // frames
+    Platform::LoadGauge m_gauge;
+    int m_iBackoff = 0;
+    int m_iSkip = 0;
+};
+
+// A woken worker that takes its task within this time of the release has
+// paid for its wake-up.
+constexpr int64_t PROMPT_WAKE_NS = 100000;
+
+// The workers blocked in their wait for a task, bit k for worker k, and
+// those that were woken by this frame's release and took their tasks
+// promptly.
+std::atomic<uint32_t> s_sleepingBits{0};
+std::atomic<uint32_t> s_promptBits{0};
+// When the frame's tasks were released (Platform::NowNs).
+std::atomic<int64_t> s_releaseNs{0};
+
+// Game thread only: the policy, and the tasks of the frame whose workers
+// slept at the release and were woken by it.
+WakePolicy s_wakePolicy;
+uint32_t s_wokenBits = 0;
+
 std::vector<float> FastScan(const Map& map, b2Vec2 pos, float heading, const std::vector<RadarObstacle>& obstacles) {
     return map.ScanRadar(pos, heading, obstacles);
 }
@@ -62,22 +112,13 @@ int FirstBadReading(const std::vector<float>& radar) {
     return -1;
 }
 
-// A frame's hand-off (tasks released, tasks done) usually follows within
-// microseconds: spinning that long first spares a sleep and a wake-up of four
-// threads in every frame.  The condition variables still serve longer waits.
-constexpr auto HAND_OFF_SPIN = std::chrono::microseconds(300);
-
-template <class Ready>
-void SpinUntil(Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + HAND_OFF_SPIN;
-    for (unsigned i = 1;; ++i) {
-        if (ready()) return;
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-}
+// A frame's hand-off usually follows within tens of microseconds when the
+// machine has processors to spare, and a wake-up from a block can cost more
+// than that: so the waits spin first, as long as their recent waits say it
+// pays (Platform::SpinPolicy).  A worker waits for its next task through the
+// rest of a frame, which includes the players' answers.
+constexpr int64_t TASK_SPIN_US = 500;
+constexpr int64_t REPORT_SPIN_US = 200;
 
 uint32_t RunningWorkerBits() {
     uint32_t bits = 0;
@@ -298,9 +339,6 @@ bool CanSkipBeams(b2Vec2 pos, float angle) {
 std::atomic<uint32_t> Robot::m_taskBits{0};
 std::atomic<uint32_t> Robot::m_doneBits{0};
 std::mutex Robot::m_taskMutex;
-std::condition_variable Robot::m_taskCond;
-std::mutex Robot::m_doneMutex;
-std::condition_variable Robot::m_doneCond;
 
 Robot::RadarScanFn Robot::s_fastScan = FastScan;
 Robot::RadarScanFn Robot::s_referenceScan = ReferenceScan;
@@ -525,12 +563,8 @@ void Robot::StartWorker() {
 }
 
 void Robot::StopWorker() {
-    // Set under the mutex, so that a worker between its test and its wait cannot miss it.
-    {
-        std::lock_guard<std::mutex> lock(m_taskMutex);
-        m_bStop = true;
-    }
-    m_taskCond.notify_all();
+    m_bStop = true;
+    s_taskBell.Ring();
     m_pThread->join();
     m_pThread.reset();
     std::lock_guard<std::mutex> lock(m_taskMutex);
@@ -542,6 +576,11 @@ void Robot::StopWorker() {
 namespace {
 
 Robot& SecondPlayerRobot(int id) { return Game::GetInstance()->GetPlayer(1).GetRobot(id); }
+
+bool IsOnlyWorkerOf(int id) {
+    std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
+    return s_workerCount[id] == 1;
+}
 
 }  // namespace
 
@@ -565,10 +604,12 @@ void Robot::StartRadarTasks() {
             if (!due) request &= ~bit;
         }
         s_requestBits = request;
+        s_promptBits = 0;
+        s_releaseNs = Platform::NowNs();
         m_taskBits.exchange(request);
     }
     if (request == 0) return;
-    m_taskCond.notify_all();
+    WakeWorkers(request);
     TakeCellClearance();
 }
 
@@ -577,20 +618,49 @@ void Robot::WaitRadarTasks() {
     WaitRadarMarks();
 }
 
+namespace {
+
+// The game thread's waits for the workers' reports.
+Platform::SpinPolicy s_scansSpin(REPORT_SPIN_US);
+Platform::SpinPolicy s_marksSpin(REPORT_SPIN_US);
+
+void WaitForReports(Platform::SpinPolicy& spin, const std::atomic<uint32_t>& doneBits, uint32_t request) {
+    s_doneBell.Wait(spin, [&doneBits, request] { return doneBits == request; });
+}
+
+}  // namespace
+
+void Robot::WakeWorkers(uint32_t request) {
+    s_wokenBits = 0;
+    const uint32_t sleeping = s_sleepingBits & request;
+    if (sleeping == 0) return;
+    // A task of an id served by several workers cannot be taken over.
+    bool stealable = true;
+    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+        if ((request & (1u << id)) && !s_stealRobot[id]) stealable = false;
+    }
+    if ((!stealable || s_wakePolicy.ShouldWake()) && s_taskBell.Ring()) s_wokenBits = sleeping;
+}
+
 void Robot::WaitRadarScans() {
     const uint32_t request = s_requestBits;
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        const uint32_t bit = 1u << id;
-        if (!s_stealRobot[id] || (request & bit) == 0) continue;
-        if ((m_taskBits.fetch_and(~bit) & bit) == 0) continue;  // its worker has it
-        RunRadarScans(s_stealRobot[id], true);
-        s_stolenBits |= bit;
-        ReportRadarDone(bit);
+    // The tasks of workers that sleep on first: theirs are the latest to be
+    // taken.  Those of workers just woken are left to them, so that their
+    // wake-up is judged.
+    const uint32_t sleeping = s_sleepingBits & request & ~s_wokenBits;
+    for (uint32_t pass : {sleeping, request & ~sleeping & ~s_wokenBits}) {
+        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
+            const uint32_t bit = 1u << id;
+            if (!s_stealRobot[id] || (pass & bit) == 0) continue;
+            if ((m_taskBits.fetch_and(~bit) & bit) == 0) continue;  // its worker has it
+            RunRadarScans(s_stealRobot[id], true);
+            s_stolenBits |= bit;
+            ReportRadarDone(bit);
+        }
     }
-    SpinUntil([request] { return m_doneBits == request; });
-    std::unique_lock<std::mutex> lock(m_doneMutex);
-    m_doneCond.wait(lock, [request] { return m_doneBits == request; });
+    WaitForReports(s_scansSpin, m_doneBits, request);
     m_doneBits.exchange(0);
+    if (s_wokenBits != 0) s_wakePolicy.Judge((s_wokenBits & s_promptBits) != 0);
 }
 
 void Robot::WaitRadarMarks() {
@@ -601,9 +671,7 @@ void Robot::WaitRadarMarks() {
         RunRadarMarks(s_stealRobot[id]);
         ReportMarksDone(bit);
     }
-    SpinUntil([request] { return s_markedBits == request; });
-    std::unique_lock<std::mutex> lock(m_doneMutex);
-    m_doneCond.wait(lock, [request] { return s_markedBits == request; });
+    WaitForReports(s_marksSpin, s_markedBits, request);
     s_markedBits.exchange(0);
     s_clearanceReady.store(false, std::memory_order_relaxed);
     s_requestBits = 0;
@@ -612,20 +680,27 @@ void Robot::WaitRadarMarks() {
 
 void Robot::RadarThreadProc(Robot* robot) {
     const uint32_t bit = 1u << (robot->m_iId + 4 * robot->m_iPlayer);
-    if (robot->m_bStop) return;
+    Platform::SpinPolicy spin(TASK_SPIN_US);
+    auto ready = [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; };
     for (;;) {
-        SpinUntil([robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
-        if (robot->m_bStop) return;
-        // A task found while spinning is taken without the mutex: a worker
-        // blocked on it would sleep, and wake far too late.
-        if ((m_taskBits.fetch_and(~bit) & bit) == 0) {
-            std::unique_lock<std::mutex> lock(m_taskMutex);
-            m_taskCond.wait(lock, [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; });
-            if (robot->m_bStop) return;
-            // The only worker of its id finds its bit taken by the game thread: nothing to do.
-            const bool taken = (m_taskBits.fetch_and(~bit) & bit) != 0;
-            if (!taken && s_workerCount[robot->m_iId] == 1) continue;
+        const bool spun = spin.Spin(ready);
+        if (!spun) {
+            s_sleepingBits.fetch_or(bit);
+            s_taskBell.Block(ready);
+            s_sleepingBits.fetch_and(~bit);
         }
+        if (robot->m_bStop) return;
+        // The only worker of its id finds its bit taken by the game thread: nothing to do.
+        const bool taken = (m_taskBits.fetch_and(~bit) & bit) != 0;
+        if (spun) {
+            spin.Learn();
+        } else {
+            // Its task came at the release, whenever the worker woke up.
+            const int64_t release = s_releaseNs;
+            spin.Learn(release);
+            if (taken && Platform::NowNs() - release <= PROMPT_WAKE_NS) s_promptBits.fetch_or(bit);
+        }
+        if (!taken && IsOnlyWorkerOf(robot->m_iId)) continue;
         RunRadarScans(robot, (s_inputsTakenBits & bit) != 0);
         ReportRadarDone(bit);
         RunRadarMarks(robot);
@@ -652,14 +727,10 @@ void Robot::RunRadarMarks(Robot* robot) {
 
 namespace {
 
-// Only the last report takes the mutex, to wake the game thread if it
-// sleeps: a waiter tests the bits under the mutex, so the wake-up cannot
-// fall between its test and its sleep.
+// Only the last report can end the game thread's wait.
 void ReportDone(std::atomic<uint32_t>& doneBits, uint32_t bit) {
     const uint32_t done = doneBits.fetch_or(bit) | bit;
-    if (done != s_requestBits) return;
-    { std::lock_guard<std::mutex> lock(Robot::m_doneMutex); }
-    Robot::m_doneCond.notify_all();
+    if (done == s_requestBits) s_doneBell.Ring();
 }
 
 }  // namespace
@@ -782,14 +853,10 @@ void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) cons
     Game* game = Game::GetInstance();
     Player& player = game->GetPlayer(m_iPlayer);
     const std::vector<std::vector<char>>& rows = game->GetMap().GetMapData();
-    if (skipClearBeams) {
-        // Set right after the release, long before any scan is done.
-        while (!s_clearanceReady.load(std::memory_order_acquire)) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-    }
+    // Set right after the release, long before a scan is done, unless the
+    // game thread lost its processor in between: then no beam is skipped,
+    // which marks the same cells.
+    skipClearBeams = skipClearBeams && s_clearanceReady.load(std::memory_order_acquire);
     const Clearance* clearance = skipClearBeams && CanSkipBeams(pos, angle) ? &s_clearance[m_iPlayer] : nullptr;
     const MarkableCells& markable = skipClearBeams ? s_markable[m_iPlayer] : ALL_CELLS.cells;
     const int n = static_cast<int>(m_radar.size());

@@ -13,14 +13,13 @@
 // it may drive robots and trade.  A task that its worker has not
 // taken up when the game thread reaches WaitRadarScans is run by the game
 // thread instead (never by both: the task bit goes to whoever clears it
-// first), its cells in WaitRadarMarks.  m_bStop is atomic and set under
-// m_taskMutex.
+// first), its cells in WaitRadarMarks, unless the release has just woken
+// that worker for it.  m_bStop is atomic.
 #pragma once
 
 #include <box2d/box2d.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -115,13 +114,13 @@ public:
     std::unique_ptr<std::thread> m_pThread;
     std::atomic<bool> m_bStop{false};
 
-    // Pending requests and finished requests of the lidar workers, bit k for worker k.
+    // Pending requests and finished requests of the lidar workers, bit k
+    // for worker k.  A waiting worker or game thread spins briefly, then
+    // blocks until the bits it waits for change (see Platform::Doorbell).
     static std::atomic<uint32_t> m_taskBits;
     static std::atomic<uint32_t> m_doneBits;
+    // Guards the count of workers per robot id.
     static std::mutex m_taskMutex;
-    static std::condition_variable m_taskCond;
-    static std::mutex m_doneMutex;
-    static std::condition_variable m_doneCond;
 
 private:
     void StartWorker();
@@ -142,6 +141,8 @@ private:
     // too, or left due (m_bMarkDue) for MarkDueCells.
     void UpdateRadar(bool markCells);
     void MarkDueCells(bool skipClearBeams);
+    // Wakes the sleeping workers for the request when that pays.
+    static void WakeWorkers(uint32_t request);
     static void ReportRadarDone(uint32_t bit);
     static void ReportMarksDone(uint32_t bit);
     // One worker's task in its two halves: the lidar, then the explored

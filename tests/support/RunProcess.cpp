@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -45,6 +46,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& opt
         result.err = "pipe failed";
         return result;
     }
+    const double start = NowSeconds();
     pid_t pid = fork();
     if (pid == 0) ChildExec(argv, options, inPipe[0], outPipe[1], errPipe[1]);
     close(inPipe[0]);
@@ -86,7 +88,11 @@ RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& opt
         if (p.fd >= 0) close(p.fd);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage;
+    wait4(pid, &status, 0, &usage);
+    result.wallSeconds = NowSeconds() - start;
+    result.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                        usage.ru_stime.tv_usec / 1e6;
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -12,6 +12,8 @@ struct RunResult {
     bool timedOut = false;  // killed after the time limit
     std::string out;        // standard output
     std::string err;        // standard error
+    double cpuSeconds = 0;  // the processor time it used, user and system
+    double wallSeconds = 0; // from its start to its end
 };
 
 struct RunOptions {

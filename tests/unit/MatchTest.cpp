@@ -76,6 +76,10 @@ TEST(Match, MisbehavingPlayersLoseWithTheirStatus) {
          "{\"status\":\"Output format error.\",\"score\":[0,1000000]}\n", "|Output format err at line 1.\n", 3},
         {"unknown command", Player("idle"), TestPlayer("bad_command 4"),
          "{\"status\":\"Output format error.\",\"score\":[1000000,0]}\n", "|Invalid command:jump\n", 4},
+        // Its log line is far longer than most, and still a line of its own.
+        {"unknown command of 20000 letters", Player("idle"), TestPlayer("bad_command 4 20000"),
+         "{\"status\":\"Output format error.\",\"score\":[1000000,0]}\n",
+         "|Invalid command:" + std::string(20000, 'q') + "\n[ERR]Robot/Player.cpp:", 4},
         {"program exits mid-match", TestPlayer("bad_exit 6"), Player("idle"),
          "{\"status\":\"Runtime error.\",\"score\":[0,1000000]}\n", "|Player:1 crashed.\n", -1},
         {"program missing", Player("idle"), "./no-such-program",

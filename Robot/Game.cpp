@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <png.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -44,10 +45,30 @@ bool IsFrameDue(uint64_t frame, uint64_t anchorFrame, uint64_t now, uint64_t anc
     return (frame - anchorFrame) * 1000u <= (now - anchorMs) * static_cast<uint64_t>(FRAME_RATE);
 }
 
+namespace {
+
+// The number as strtoul reads it into a 32-bit unsigned long: a magnitude
+// beyond 32 bits gives the largest value, and a negative one within them
+// wraps modulo 2^32, whatever the width of this platform's unsigned long.
+uint32_t ReadUnsigned32(const char* text, int base) {
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    const bool negative = *p == '-';
+    errno = 0;
+    const unsigned long value = strtoul(text, nullptr, base);
+    if (errno == ERANGE) return 0xFFFFFFFFu;
+    // strtoul has already negated a negative number in its own width.
+    const unsigned long magnitude = negative ? 0ul - value : value;
+    if (magnitude > 0xFFFFFFFFul) return 0xFFFFFFFFu;
+    const uint32_t low = static_cast<uint32_t>(magnitude);
+    return negative ? 0u - low : low;
+}
+
+}  // namespace
+
 uint32_t ParseLidarSwitch(const char* text) {
     bool hex = strlen(text) >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    unsigned long value = hex ? strtoul(text + 2, nullptr, 16) : strtoul(text, nullptr, 10);
-    return value > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+    return hex ? ReadUnsigned32(text + 2, 16) : ReadUnsigned32(text, 10);
 }
 
 void GameThreadMain() { Game::GetInstance()->Loop(); }

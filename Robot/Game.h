@@ -41,7 +41,8 @@ int64_t CounterAtMs(int64_t ms);
 bool IsFrameDue(uint64_t frame, uint64_t anchorFrame, uint64_t now, uint64_t anchorMs);
 
 // Reads the -z text: "0x…"/"0X…" (at least 3 characters) as hexadecimal, anything
-// else as decimal, the way strtoul reads it; too large for 32 bits gives 0xFFFFFFFF.
+// else as decimal, the way a 32-bit strtoul reads it: too large for 32 bits
+// gives 0xFFFFFFFF, a negative number wraps ("-5" gives 0xFFFFFFFB).
 uint32_t ParseLidarSwitch(const char* text);
 
 // Entry of the game thread: runs Game::Loop.

@@ -23,8 +23,9 @@ extern int g_logLevel;
 // Maps a level name ("DBG" ... "NONE") to its level; -1 for any other text.
 int LogLevelFromName(const char* name);
 
-// Writes one line with its prefix.  prettyFunction is the compiler's
-// __PRETTY_FUNCTION__, from which the qualified name is taken.
+// Writes one line with its prefix, whole however long the message, in one
+// write.  prettyFunction is the compiler's __PRETTY_FUNCTION__, from which
+// the qualified name is taken.
 void LogWrite(int level, const char* file, int line, const char* prettyFunction, const char* fmt, ...)
     __attribute__((format(printf, 5, 6)));
 

@@ -345,7 +345,14 @@ Robot::RadarScanFn Robot::s_referenceScan = ReferenceScan;
 
 float NormalizeAngle(float angle) {
     const float twoPi = 6.2831855f;
+    // The first reduction leaves a few units in the last place of the angle
+    // beyond ±π; past this the steps of 2π below would take hundreds of
+    // rounds, and from 2^26 on not one of them would move r.  Only angles
+    // beyond 2.6e10 leave that much, so every other keeps the plain steps'
+    // result to the bit.
+    constexpr float STEPPED_REMAINDER_LIMIT = 1024.0f;
     float r = angle - roundf(angle / twoPi) * twoPi;
+    if (fabsf(r) > STEPPED_REMAINDER_LIMIT) r = fmodf(r, twoPi);
     while (r > 3.1415927f) r = r + (-twoPi);
     while (-3.1415927f > r) r = r + twoPi;
     return r;

@@ -258,7 +258,8 @@ public:
     void Command(const char* word, int robot, double value) {
         if (!std::isfinite(value)) value = 0;
         char buf[64];
-        snprintf(buf, sizeof buf, "%s %d %.4f\n", word, robot, value);
+        snprintf(buf, sizeof buf, " %d %.4f\n", robot, value);
+        m_text += word;  // whole, however long
         m_text += buf;
     }
     bool Send() {

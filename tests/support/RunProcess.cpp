@@ -83,6 +83,11 @@ RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& opt
                 (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(got));
             }
         }
+        if (options.stopAtOutputSize > 0 && result.out.size() >= options.stopAtOutputSize) {
+            result.stopped = true;
+            kill(pid, SIGKILL);
+            break;
+        }
     }
     for (pollfd& p : fds) {
         if (p.fd >= 0) close(p.fd);

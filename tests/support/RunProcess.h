@@ -10,6 +10,7 @@ struct RunResult {
     int exitCode = -1;      // the exit status, or -1 when it was killed by a signal
     int signal = 0;         // the signal that ended it, 0 when it exited
     bool timedOut = false;  // killed after the time limit
+    bool stopped = false;   // killed once its output held RunOptions::stopAtOutputSize bytes
     std::string out;        // standard output
     std::string err;        // standard error
     double cpuSeconds = 0;  // the processor time it used, user and system
@@ -22,6 +23,7 @@ struct RunOptions {
     std::vector<std::string> unsetEnv;   // names removed from the environment
     double timeoutSeconds = 60.0;
     std::string stdinText;               // written to standard input, which is then closed
+    size_t stopAtOutputSize = 0;         // kill it once its standard output holds this much; 0: never
 };
 
 RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());

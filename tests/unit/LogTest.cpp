@@ -1,6 +1,7 @@
 // The log line's prefix and the level filter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "Log.h"
@@ -19,11 +20,16 @@ struct Widget {
     void Check(int v) const { SOFT_ASSERT(v > 10); }
 };
 
+// One line whose message is count letters "q".
+void LogLetters(size_t count) { LOG_ERR("%s\n", std::string(count, 'q').c_str()); }
+
 std::string Captured(void (*fn)()) {
     testing::internal::CaptureStderr();
     fn();
     return testing::internal::GetCapturedStderr();
 }
+
+size_t CountLines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 }  // namespace
 
@@ -54,6 +60,26 @@ TEST(Log, LinePrefixHasTagRelativePathLineFunctionAndFrame) {
     err = Captured(&Widget::Report);
     EXPECT_NE(err.find("]tests/unit/LogTest.cpp:"), std::string::npos) << err;
     EXPECT_NE(err.find("|Widget::Report|frame[1]|member text\n"), std::string::npos) << err;
+}
+
+// Lines around the size that a line takes without a buffer of its own, and
+// far beyond it: each whole with its line feed, and the next on its own line.
+TEST(Log, LinesOfAnyLengthAreWhole) {
+    testing::internal::CaptureStderr();
+    LogLetters(0);
+    const std::string emptyLine = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(emptyLine.back(), '\n');
+    const size_t prefixLen = emptyLine.size() - 1;
+    for (size_t lineLen : {8190u, 8191u, 8192u, 8193u, 8194u, 20000u, 1000000u}) {
+        testing::internal::CaptureStderr();
+        LogLetters(lineLen - prefixLen - 1);
+        LogLetters(0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string expected =
+            emptyLine.substr(0, prefixLen) + std::string(lineLen - prefixLen - 1, 'q') + "\n" + emptyLine;
+        EXPECT_TRUE(err == expected) << lineLen << "-byte line: " << err.size() << " bytes written, "
+                                     << CountLines(err) << " lines, not " << expected.size() << " and 2";
+    }
 }
 
 TEST(Log, SoftAssertLogsTheExpressionAndGoesOn) {

@@ -4,6 +4,7 @@
 // program starts threads.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -331,6 +332,64 @@ TEST(NormalizeAngleTest, WrapsIntoMinusPiToPiWithHalvesAwayFromZero) {
         EXPECT_LE(std::fabs(r), 3.1415927f) << a;
         EXPECT_NEAR(std::remainder(static_cast<double>(a) - r, 2.0 * M_PI), 0.0, 1e-5) << a;
     }
+}
+
+namespace {
+
+// The wrap as plain steps of 2π after the first reduction: the results that
+// every angle below 1e6 must keep.  For some huge angles it never ends.
+float SteppedNormalizeAngle(float angle) {
+    const float twoPi = 6.2831855f;
+    float r = angle - roundf(angle / twoPi) * twoPi;
+    while (r > 3.1415927f) r = r + (-twoPi);
+    while (-3.1415927f > r) r = r + twoPi;
+    return r;
+}
+
+// False, with a failure, when a or -a wraps otherwise than by the plain steps.
+bool ExpectSameAsSteps(float a) {
+    for (float angle : {a, -a}) {
+        const uint32_t got = FloatBits(NormalizeAngle(angle));
+        const uint32_t expected = FloatBits(SteppedNormalizeAngle(angle));
+        if (got != expected) {
+            ADD_FAILURE() << std::hex << "angle 0x" << FloatBits(angle) << " (" << angle << ") gives 0x" << got
+                          << ", the plain steps 0x" << expected;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(NormalizeAngleTest, BelowAMillionTheResultIsThatOfThePlainStepsToTheBit) {
+    // Every 127th float from 0 to 1e6, so that every binade is met many times.
+    for (uint32_t bits = 0; bits < FloatBits(1e6f); bits += 127) {
+        if (!ExpectSameAsSteps(BitsFloat(bits))) return;
+    }
+    // Whole and half turns and the floats around them, where the rounding of
+    // step 1 and the number of steps change.
+    const float twoPi = 6.2831855f;
+    for (int k = 0; static_cast<float>(k) * twoPi < 1e6f; ++k) {
+        for (float turn : {static_cast<float>(k) * twoPi, (static_cast<float>(k) + 0.5f) * twoPi,
+                           static_cast<float>(2 * k + 1) * 3.1415927f}) {
+            if (turn == 0.0f) continue;  // its neighbours are in the sweep above
+            for (int ulps = -2; ulps <= 2; ++ulps) {
+                if (!ExpectSameAsSteps(BitsFloat(FloatBits(turn) + ulps))) return;
+            }
+        }
+    }
+}
+
+TEST(NormalizeAngleTest, ReturnsForEveryAngle) {
+    const float huge[] = {1e30f, 7.6e22f, 67108864.0f, 1e10f, 2.7e10f, 1e15f, 1e20f, 1e35f, FLT_MAX};
+    for (float magnitude : huge) {
+        for (float a : {magnitude, -magnitude}) {
+            const float r = NormalizeAngle(a);
+            EXPECT_LE(std::fabs(r), 3.1415927f) << a;
+        }
+    }
+    for (float a : {INFINITY, -INFINITY, NAN}) EXPECT_TRUE(std::isnan(NormalizeAngle(a))) << a;
 }
 
 // ---------------------------------------------------------------- trading

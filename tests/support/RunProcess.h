@@ -6,6 +6,20 @@
 #include <string>
 #include <vector>
 
+// True in a build with AddressSanitizer or ThreadSanitizer: the programs
+// under test then take far more time and memory than in the plain build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+#else
+constexpr bool SANITIZED = false;
+#endif
+
 struct RunResult {
     int exitCode = -1;      // the exit status, or -1 when it was killed by a signal
     int signal = 0;         // the signal that ended it, 0 when it exited

@@ -25,18 +25,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-#else
-constexpr bool SANITIZED = false;
-#endif
-
 // A short match needs 10 to 20 MB.  The sanitizers' shadow memory and ASan's
 // quarantine of freed blocks (256 MB by default) come on top of that.
 constexpr long PEAK_LIMIT_KB = SANITIZED ? 640 * 1024 : 128 * 1024;

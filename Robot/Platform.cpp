@@ -82,15 +82,26 @@ int64_t ThreadRunDelayNs() {
     return static_cast<int64_t>(waiting);
 }
 
-bool LoadGauge::IsSaturated() {
+void LoadGauge::Measure() {
     const int64_t now = NowNs();
-    if (now - m_windowStartNs < WINDOW_NS) return m_bSaturated;
+    const int64_t window = m_bMeasured ? WINDOW_NS : FIRST_WINDOW_NS;
+    if (m_windowStartNs >= 0 && now - m_windowStartNs < window) return;
     const int64_t delay = ThreadRunDelayNs();
-    m_bSaturated = delay >= 0 && m_windowStartDelayNs >= 0 &&
-                   (delay - m_windowStartDelayNs) * 100 > SATURATED_PERCENT * (now - m_windowStartNs);
+    if (delay < 0) {
+        m_bSpare = true;
+        return;
+    }
+    if (m_windowStartNs >= 0) {
+        m_bSpare = (delay - m_windowStartDelayNs) * 100 <= BUSY_PERCENT * (now - m_windowStartNs);
+        m_bMeasured = true;
+    }
     m_windowStartNs = now;
     m_windowStartDelayNs = delay;
-    return m_bSaturated;
+}
+
+LoadGauge& ProcessLoad() {
+    static LoadGauge s_gauge;
+    return s_gauge;
 }
 
 namespace {

@@ -35,23 +35,32 @@ int64_t NowNs();
 // processor, in nanoseconds since it began; -1 when the system does not tell.
 int64_t ThreadRunDelayNs();
 
-// Whether the machine has processors to spare, as one thread sees it: the
-// part of the last stretch of time (about 10 ms) in which the thread was
-// ready to run but had to wait for a processor.  Belongs to that thread.
+// Whether the machine has processors to spare: the part of the last
+// stretch of time in which the measuring thread was ready to run but had to
+// wait for a processor.  One thread measures; any thread may ask.
 class LoadGauge {
 public:
-    // True while that part was more than a small one; false when the system
-    // does not tell.
-    bool IsSaturated();
+    // Called often by the measuring thread: takes a reading when a stretch
+    // is over.  The first stretch is short, so that a match soon knows.
+    void Measure();
+    // False while that part was more than a small one, and until a first
+    // stretch has been measured; true when the system does not tell.
+    bool HasProcessorsToSpare() const { return m_bSpare.load(std::memory_order_relaxed); }
 
 private:
-    static constexpr int64_t WINDOW_NS = 10000000;
-    static constexpr int64_t SATURATED_PERCENT = 5;
+    static constexpr int64_t FIRST_WINDOW_NS = 5000000;
+    static constexpr int64_t WINDOW_NS = 50000000;
+    static constexpr int64_t BUSY_PERCENT = 10;
 
-    int64_t m_windowStartNs = 0;
-    int64_t m_windowStartDelayNs = -1;
-    bool m_bSaturated = false;
+    int64_t m_windowStartNs = -1;
+    int64_t m_windowStartDelayNs = 0;
+    bool m_bMeasured = false;
+    std::atomic<bool> m_bSpare{false};
 };
+
+// The gauge of the whole process, which the spins consult; the game thread
+// measures.
+LoadGauge& ProcessLoad();
 
 // Sleeps until PerformanceCounter reaches the value.  A test counter moves
 // only when it is read, so with one the call returns at once.
@@ -60,13 +69,13 @@ void SleepUntil(int64_t counter);
 // How long one place that waits for another thread spins before it blocks.
 // Blocking is dear: on some machines a wake-up costs the waker tens of
 // microseconds.  Spinning is dear too on a machine busy with other work
-// (other matches, the players), where it takes a processor from them.  So
-// the spin follows the place's recent waits: after a wait that the longest
-// spin would have covered, the next spin may be twice as long (up to the
-// longest); after a longer one it is halved.  And a spin that finds it lost
-// its processor for a while stops at once and halves the next one: the
-// machine has no processor to spare.  Belongs to the one thread that waits
-// there.
+// (other matches, the players), where it takes a processor from them: so
+// there is no spin while the process's gauge finds no processor to spare.
+// Otherwise the spin follows the place's recent waits: after a wait that the
+// longest spin would have covered, the next spin may be twice as long (up to
+// the longest); after a longer one it is halved.  And a spin that finds it
+// lost its processor for a while stops at once and halves the next one.
+// Belongs to the one thread that waits there.
 class SpinPolicy {
 public:
     explicit SpinPolicy(int64_t longestSpinUs);
@@ -78,6 +87,9 @@ public:
     // before the waiter saw it.
     void Learn();
     void Learn(int64_t readyNs);
+    // Allows the longest spin again, for a waiter that has learnt by other
+    // means that spinning pays.
+    void Reset() { m_allowedNs = m_longestNs; }
 
 private:
     // A gap this long between two looks at the clock means that the
@@ -243,6 +255,7 @@ bool SpinPolicy::Spin(Ready ready) {
     int64_t now = NowNs();
     m_waitStartNs = now;
     m_bLostProcessor = false;
+    if (!ProcessLoad().HasProcessorsToSpare()) return ready();
     const int64_t until = now + m_allowedNs;
     for (unsigned i = 1;; ++i) {
         if (ready()) return true;

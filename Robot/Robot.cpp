@@ -58,7 +58,7 @@ Platform::Doorbell s_doneBell;
 class WakePolicy {
 public:
     bool ShouldWake() {
-        if (m_gauge.IsSaturated()) return false;
+        if (!Platform::ProcessLoad().HasProcessorsToSpare()) return false;
         if (m_iSkip == 0) return true;
         --m_iSkip;
         return false;
@@ -70,7 +70,6 @@ public:
 
 private:
     static constexpr int MAX_BACKOFF = 64;  // frames
-    Platform::LoadGauge m_gauge;
     int m_iBackoff = 0;
     int m_iSkip = 0;
 };
@@ -593,6 +592,7 @@ bool IsOnlyWorkerOf(int id) {
 
 void Robot::StartRadarTasks() {
     HARD_ASSERT(m_taskBits == 0);
+    Platform::ProcessLoad().Measure();
     uint32_t request;
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
@@ -705,7 +705,11 @@ void Robot::RadarThreadProc(Robot* robot) {
             // Its task came at the release, whenever the worker woke up.
             const int64_t release = s_releaseNs;
             spin.Learn(release);
-            if (taken && Platform::NowNs() - release <= PROMPT_WAKE_NS) s_promptBits.fetch_or(bit);
+            // Woken promptly: the game thread found processors to spare.
+            if (taken && Platform::NowNs() - release <= PROMPT_WAKE_NS) {
+                s_promptBits.fetch_or(bit);
+                spin.Reset();
+            }
         }
         if (!taken && IsOnlyWorkerOf(robot->m_iId)) continue;
         RunRadarScans(robot, (s_inputsTakenBits & bit) != 0);

@@ -236,6 +236,10 @@ bool Game::WaitForPlayerReady() {
 // ---------------------------------------------------------------- frame loop
 
 void Game::Loop() {
+    // The frame's answer window is short: on a machine busy with other
+    // matches the game thread must not wait long for a processor once an
+    // answer has woken it.
+    Platform::SetTimeSlices(Platform::TimeSlices::SHORT);
     for (;;) {
         Step();
         for (int i = 0; i < PLAYER_NUMS; ++i) {
@@ -330,7 +334,7 @@ void Game::Step() {
         for (Player& player : m_players) player.StepRobots();
     }
     Robot::WaitRadarMarks();
-    if (m_bShadowChanged) SubmitShadowPng();
+    if (m_bShadowChanged) RenewShadowPng();
     RecordFrame();
 }
 
@@ -484,6 +488,11 @@ public:
         m_doneCond.wait(lock, [this] { return m_iDone == m_iSubmitted; });
     }
 
+    bool IsIdle() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_iDone == m_iSubmitted;
+    }
+
     bool IsDone(int image) {
         std::lock_guard<std::mutex> lock(m_mutex);
         return image < m_iDone;
@@ -504,6 +513,9 @@ public:
 
 private:
     void ThreadMain() {
+        // Started by the game thread, whose short time slices do not suit
+        // work that can wait.
+        Platform::SetTimeSlices(Platform::TimeSlices::DEFAULT);
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
@@ -670,6 +682,17 @@ void Game::GenerateShadowPng() {
 }
 
 void Game::SubmitShadowPng() { m_iLatestImage = s_shadowEncoder.Submit(TakeShadowCells(*this)); }
+
+void Game::RenewShadowPng() {
+    // With no processor to spare, the encoder's thread would only compete
+    // with this one and with the players: the image is encoded here, once
+    // the encoder has caught up (images keep their order).
+    if (!Platform::ProcessLoad().HasProcessorsToSpare() && s_shadowEncoder.IsIdle()) {
+        GenerateShadowPng();
+    } else {
+        SubmitShadowPng();
+    }
+}
 
 void Game::WriteToReplay() {
     // Without player names the match ended during start-up: no replay at all.

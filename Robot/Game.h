@@ -92,6 +92,8 @@ public:
     void GenerateShadowPng();
     // Hands the explored cells to the image encoder's thread and goes on.
     void SubmitShadowPng();
+    // A new image of the explored cells, by one of the two.
+    void RenewShadowPng();
     void WriteToReplay();
 
     World& GetWorld() { return m_world; }

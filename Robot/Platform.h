@@ -51,9 +51,14 @@ private:
     static constexpr int64_t FIRST_WINDOW_NS = 5000000;
     static constexpr int64_t WINDOW_NS = 50000000;
     static constexpr int64_t BUSY_PERCENT = 10;
+    // Quiet stretches in a row before there are processors to spare: the
+    // spins and wake-ups that follow a quiet stretch make the next one busy
+    // on a machine that is not quiet.
+    static constexpr int QUIET_WINDOWS = 2;
 
     int64_t m_windowStartNs = -1;
     int64_t m_windowStartDelayNs = 0;
+    int m_iQuietWindows = 0;
     bool m_bMeasured = false;
     std::atomic<bool> m_bSpare{false};
 };
@@ -61,6 +66,13 @@ private:
 // The gauge of the whole process, which the spins consult; the game thread
 // measures.
 LoadGauge& ProcessLoad();
+
+// How the scheduler slices the calling thread's time.  Short slices get the
+// thread a processor soon after it wakes up, even on a busy machine; its
+// share of the processors stays the same.  Threads it starts inherit them.
+// A system that does not know the request leaves the thread as it is.
+enum class TimeSlices { DEFAULT, SHORT };
+void SetTimeSlices(TimeSlices slices);
 
 // Sleeps until PerformanceCounter reaches the value.  A test counter moves
 // only when it is read, so with one the call returns at once.

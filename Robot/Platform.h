@@ -2,9 +2,8 @@
 //
 // Everything the referee needs of the system (the clock, waiting and waking
 // threads, ending the process, making a directory, child processes and
-// their pipes) is
-// reached through this module and nothing else names a system call.  Tests
-// replace the clock through SetCounterForTest.
+// their pipes) is reached through this module and nothing else names a
+// system call.  Tests replace the clock through SetCounterForTest.
 #pragma once
 
 #include <atomic>

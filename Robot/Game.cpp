@@ -284,8 +284,7 @@ bool Game::WaitForAnswers(int frame) {
         // closed window ends the match even while a player is silent.
         bool unlimited = m_bDebugMode && !m_bStop;
         if (!answered && (unlimited || now < t0 + ANSWER_WINDOW_MS)) {
-            ProcessIO::PostAsyncReadReq();
-            if (AnyPlayerOver() || BothPlayersAnswered()) continue;
+            if (PollForAnswers()) continue;
             if (m_bFastMode && !spun) {
                 spun = true;
                 // No poll after the window, however late the spin runs.

@@ -20,6 +20,7 @@
 #include "Platform.h"
 #include "ProcessIO.h"
 #include "Robot.h"
+#include "WaitPolicy.h"
 
 namespace {
 
@@ -461,12 +462,23 @@ public:
             m_bStop = true;
         }
         m_wake.notify_all();
-        if (m_thread.joinable()) m_thread.join();
+        if (m_pThread) m_pThread->join();
     }
 
+    // Starts the thread on first use; false, for good, when the system gives
+    // none: the caller then encodes the images itself.
+    bool Start() {
+        if (m_pThread) return true;
+        if (m_bNoThread) return false;
+        if (Platform::StartThread(m_pThread, [this] { ThreadMain(); })) return true;
+        m_bNoThread = true;
+        LOG_DBG("Start image encoder thread err:%s\n", Platform::ErrorText(Platform::LastError()).c_str());
+        return false;
+    }
+
+    // The number of the image handed over.
     int Submit(const ShadowCells& cells) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_thread.joinable()) m_thread = std::thread(&ShadowEncoder::ThreadMain, this);
         m_queue.push_back(cells);
         m_wake.notify_one();
         return m_iSubmitted++;
@@ -539,7 +551,8 @@ private:
     int m_iSubmitted = 0;
     int m_iDone = 0;  // images 0 to m_iDone - 1 are encoded
     bool m_bStop = false;
-    std::thread m_thread;
+    bool m_bNoThread = false;  // game thread only
+    std::unique_ptr<std::thread> m_pThread;
 };
 
 ShadowEncoder s_shadowEncoder;
@@ -680,13 +693,21 @@ void Game::GenerateShadowPng() {
         std::string(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen)));
 }
 
-void Game::SubmitShadowPng() { m_iLatestImage = s_shadowEncoder.Submit(TakeShadowCells(*this)); }
+void Game::SubmitShadowPng() {
+    if (!s_shadowEncoder.Start()) {
+        GenerateShadowPng();
+        return;
+    }
+    m_iLatestImage = s_shadowEncoder.Submit(TakeShadowCells(*this));
+}
 
 void Game::RenewShadowPng() {
-    // With no processor to spare, the encoder's thread would only compete
-    // with this one and with the players: the image is encoded here, once
-    // the encoder has caught up (images keep their order).
-    if (!Platform::ProcessLoad().HasProcessorsToSpare() && s_shadowEncoder.IsIdle()) {
+    // With no processor to spare, or none beside the game thread's, the
+    // encoder's thread would only compete with this one and with the
+    // players: the image is encoded here, once the encoder has caught up
+    // (images keep their order).
+    const LoadGauge& load = ProcessLoad();
+    if ((!load.HasProcessorsToSpare() || load.ProcessorsAllowed() < 2) && s_shadowEncoder.IsIdle()) {
         GenerateShadowPng();
     } else {
         SubmitShadowPng();

@@ -19,6 +19,7 @@
 #include "Platform.h"
 #include "Player.h"
 #include "Replay.pb.h"
+#include "WaitPolicy.h"
 #include "World.h"
 
 constexpr int MAX_FRAME = 12000;  // last frame of a match
@@ -27,8 +28,11 @@ constexpr int PLAYER_NUMS = 2;
 constexpr int64_t ANSWER_WINDOW_MS = 15;  // wait for answers after the frame messages
 constexpr int64_t REANCHOR_GAP_MS = 30;   // a later frame start becomes the pacing anchor
 // The longest spin for answers in a fast match, before the game thread
-// blocks: players that answer at once take a few tens of microseconds.
+// blocks: players that answer at once take a few tens of microseconds.  The
+// spin needs a processor for the game thread, one for each player and one
+// for a lidar worker that marks cells meanwhile.
 constexpr int64_t ANSWER_SPIN_US = 100;
+constexpr int ANSWER_SPIN_PROCESSORS = 2 + PLAYER_NUMS;
 
 // The millisecond clock: the high-resolution counter × 1000 / its frequency.
 int64_t GetCurrentMs();
@@ -90,7 +94,8 @@ public:
     void RecordFrame();
     // Encodes the image of the explored cells now.
     void GenerateShadowPng();
-    // Hands the explored cells to the image encoder's thread and goes on.
+    // Hands the explored cells to the image encoder's thread and goes on;
+    // where that thread cannot be started, encodes them now.
     void SubmitShadowPng();
     // A new image of the explored cells, by one of the two.
     void RenewShadowPng();
@@ -152,5 +157,5 @@ private:
     };
     std::deque<PendingFrame> m_pendingFrames;
     int m_iLatestImage = -1;
-    Platform::SpinPolicy m_answerSpin{ANSWER_SPIN_US};
+    SpinPolicy m_answerSpin{ANSWER_SPIN_US, ANSWER_SPIN_PROCESSORS};
 };

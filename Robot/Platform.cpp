@@ -4,7 +4,6 @@
 #include <linux/close_range.h>
 #include <linux/futex.h>
 #include <linux/sched.h>
-#include <linux/sched/types.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,7 +17,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -39,6 +40,162 @@ timespec CounterTime(int64_t counter) {
     ts.tv_sec = static_cast<time_t>(counter / COUNTER_FREQUENCY);
     ts.tv_nsec = static_cast<long>(counter % COUNTER_FREQUENCY * (1000000000 / COUNTER_FREQUENCY));
     return ts;
+}
+
+thread_local uint32_t t_lastError = 0;
+
+// Records errno as the last error; returns false for the caller's convenience.
+bool Fail(int code) {
+    t_lastError = static_cast<uint32_t>(code);
+    return false;
+}
+
+// The scheduling attributes of a thread as the system's sched_getattr and
+// sched_setattr take them (the first version of the record, 56 bytes).
+struct SchedAttributes {
+    uint32_t size;
+    uint32_t policy;
+    uint64_t flags;
+    int32_t nice;
+    uint32_t priority;
+    uint64_t runtime;
+    uint64_t deadline;
+    uint64_t period;
+    uint32_t utilMin;
+    uint32_t utilMax;
+};
+static_assert(sizeof(SchedAttributes) == 56, "the system's first version of the record");
+
+// Short enough that a thread asking for it gets a processor within a
+// fraction of a millisecond of its wake-up on a busy machine.
+constexpr uint64_t SHORT_TIME_SLICE_NS = 300000;
+
+std::atomic<int> s_processorsForTest{0};
+std::atomic<int64_t (*)()> s_runDelayForTest{nullptr};
+
+// The processors of the affinity mask, in a set as large as the machine needs.
+int AffinityCount() {
+    for (int size = 1024; size <= (1 << 20); size *= 2) {
+        cpu_set_t* set = CPU_ALLOC(size);
+        if (!set) return 1;
+        const size_t bytes = CPU_ALLOC_SIZE(size);
+        const bool got = sched_getaffinity(0, bytes, set) == 0;
+        const int count = got ? CPU_COUNT_S(bytes, set) : 0;
+        CPU_FREE(set);
+        if (got) return std::max(1, count);
+        if (errno != EINVAL) return 1;
+    }
+    return 1;
+}
+
+// The first line of a small file, without its line feed; empty when unreadable.
+std::string ReadFirstLine(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "re");
+    if (!file) return std::string();
+    char line[512];
+    const bool got = fgets(line, sizeof line, file) != nullptr;
+    fclose(file);
+    if (!got) return std::string();
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// Where a control group hierarchy is mounted: the mount point and the
+// hierarchy's folder that it shows (not "/" inside a container).
+struct CgroupMount {
+    std::string point;
+    std::string root;
+};
+
+// The cgroup2 mount, or (v2 false) the cgroup v1 mount with the cpu controller.
+bool FindCgroupMount(bool v2, CgroupMount& mount) {
+    FILE* file = fopen("/proc/self/mountinfo", "re");
+    if (!file) return false;
+    char line[4096];
+    bool found = false;
+    while (!found && fgets(line, sizeof line, file)) {
+        // "id parent major:minor root point options [tags] - type source superoptions"
+        char root[1024];
+        char point[1024];
+        if (sscanf(line, "%*s %*s %*s %1023s %1023s", root, point) != 2) continue;
+        const char* tail = strstr(line, " - ");
+        if (!tail) continue;
+        char type[64];
+        char superOptions[1024];
+        if (sscanf(tail, " - %63s %*s %1023s", type, superOptions) != 2) continue;
+        if (v2) {
+            found = strcmp(type, "cgroup2") == 0;
+        } else if (strcmp(type, "cgroup") == 0) {
+            const std::string options = std::string(",") + superOptions + ",";
+            found = options.find(",cpu,") != std::string::npos;
+        }
+        if (found) mount = CgroupMount{point, root};
+    }
+    fclose(file);
+    return found;
+}
+
+// This process's folder in the hierarchy ("0::/a/b" for cgroup2, "n:cpu,...:/a/b" for v1).
+std::string CgroupPath(bool v2) {
+    FILE* file = fopen("/proc/self/cgroup", "re");
+    if (!file) return std::string();
+    char line[4096];
+    std::string path;
+    while (path.empty() && fgets(line, sizeof line, file)) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        const size_t first = text.find(':');
+        const size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string controllers = "," + text.substr(first + 1, second - first - 1) + ",";
+        const bool match = v2 ? controllers == ",," : controllers.find(",cpu,") != std::string::npos;
+        if (match) path = text.substr(second + 1);
+    }
+    fclose(file);
+    return path;
+}
+
+// The processors one folder's quota allows, rounded up; 0 for no quota.
+int FolderQuota(const std::string& folder, bool v2) {
+    long long quota = -1;
+    long long period = 0;
+    if (v2) {
+        const std::string max = ReadFirstLine(folder + "/cpu.max");
+        if (sscanf(max.c_str(), "%lld %lld", &quota, &period) != 2) return 0;
+    } else {
+        quota = atoll(ReadFirstLine(folder + "/cpu.cfs_quota_us").c_str());
+        period = atoll(ReadFirstLine(folder + "/cpu.cfs_period_us").c_str());
+    }
+    if (quota <= 0 || period <= 0) return 0;
+    return static_cast<int>(std::min<long long>((quota + period - 1) / period, 1 << 20));
+}
+
+// The smallest quota of the process's folder and the folders above it, in
+// one hierarchy; 0 for none.
+int HierarchyQuota(bool v2) {
+    CgroupMount mount;
+    if (!FindCgroupMount(v2, mount)) return 0;
+    std::string path = CgroupPath(v2);
+    if (path.empty()) return 0;
+    // The mount shows the hierarchy from its root folder down.
+    if (mount.root != "/" && path.compare(0, mount.root.size(), mount.root) == 0) path = path.substr(mount.root.size());
+    int smallest = 0;
+    for (;;) {
+        const int quota = FolderQuota(mount.point + path, v2);
+        if (quota > 0 && (smallest == 0 || quota < smallest)) smallest = quota;
+        const size_t slash = path.find_last_of('/');
+        if (path.empty() || path == "/" || slash == std::string::npos) break;
+        path = slash == 0 ? std::string("/") : path.substr(0, slash);
+    }
+    return smallest;
+}
+
+int QuotaProcessors() {
+    const int v2 = HierarchyQuota(true);
+    const int v1 = HierarchyQuota(false);
+    if (v2 == 0 || v1 == 0) return std::max(v2, v1);
+    return std::min(v2, v1);
 }
 
 }  // namespace
@@ -69,7 +226,44 @@ void SleepUntil(int64_t counter) {
     }
 }
 
+void SleepMs(int64_t ms) {
+    timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000 * 1000000)};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) {
+    static_assert(sizeof word == sizeof(uint32_t), "a futex is a plain 32-bit word");
+    syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+}
+
+void Wake(const std::atomic<uint32_t>& word, int count) {
+    syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+// ---------------------------------------------------------------- threads and processors
+
+bool StartThread(std::unique_ptr<std::thread>& thread, std::function<void()> body) {
+    try {
+        thread = std::make_unique<std::thread>(std::move(body));
+    } catch (const std::system_error& e) {
+        thread.reset();
+        return Fail(e.code().value());
+    }
+    return true;
+}
+
+int ProcessorsAllowed() {
+    const int forTest = s_processorsForTest.load(std::memory_order_relaxed);
+    if (forTest > 0) return forTest;
+    const int affinity = AffinityCount();
+    const int quota = QuotaProcessors();
+    return std::max(1, quota > 0 ? std::min(affinity, quota) : affinity);
+}
+
 int64_t ThreadRunDelayNs() {
+    int64_t (*forTest)() = s_runDelayForTest.load(std::memory_order_relaxed);
+    if (forTest) return forTest();
     // The thread's own scheduler statistics: time on a processor, time
     // waiting for one, time slices.  Kept open: it is read again and again.
     thread_local int t_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
@@ -84,84 +278,28 @@ int64_t ThreadRunDelayNs() {
     return static_cast<int64_t>(waiting);
 }
 
-void LoadGauge::Measure() {
-    const int64_t now = NowNs();
-    const int64_t window = m_bMeasured ? WINDOW_NS : FIRST_WINDOW_NS;
-    if (m_windowStartNs >= 0 && now - m_windowStartNs < window) return;
-    const int64_t delay = ThreadRunDelayNs();
-    if (delay < 0) {
-        m_bSpare = true;
-        return;
-    }
-    if (m_windowStartNs >= 0) {
-        const bool quiet = (delay - m_windowStartDelayNs) * 100 <= BUSY_PERCENT * (now - m_windowStartNs);
-        m_iQuietWindows = quiet ? m_iQuietWindows + 1 : 0;
-        m_bSpare = m_iQuietWindows >= QUIET_WINDOWS;
-        m_bMeasured = true;
-    }
-    m_windowStartNs = now;
-    m_windowStartDelayNs = delay;
+int64_t ThreadPreemptions() {
+    rusage usage;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return -1;
+    return usage.ru_nivcsw;
 }
 
-LoadGauge& ProcessLoad() {
-    static LoadGauge s_gauge;
-    return s_gauge;
-}
+void SetProcessorsAllowedForTest(int count) { s_processorsForTest.store(count, std::memory_order_relaxed); }
 
-namespace {
-
-// A spin that grows from nothing reaches a few microseconds within a few
-// short waits.
-constexpr int64_t SPIN_GROWTH_NS = 1000;
-
-// Short enough that a thread asking for it gets a processor within a
-// fraction of a millisecond of its wake-up on a busy machine.
-constexpr uint64_t SHORT_TIME_SLICE_NS = 300000;
-
-}  // namespace
-
-SpinPolicy::SpinPolicy(int64_t longestSpinUs) : m_longestNs(longestSpinUs * 1000), m_allowedNs(m_longestNs) {}
-
-void SpinPolicy::Learn() { Learn(NowNs()); }
-
-void SpinPolicy::Learn(int64_t readyNs) {
-    const int64_t waited = readyNs - m_waitStartNs;
-    if (waited <= m_longestNs && !m_bLostProcessor) {
-        m_allowedNs = std::min(m_longestNs, m_allowedNs * 2 + SPIN_GROWTH_NS);
-    } else {
-        m_allowedNs /= 2;
-    }
-}
-
-void SpinPolicy::Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) {
-    static_assert(sizeof word == sizeof(uint32_t), "a futex is a plain 32-bit word");
-    syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
-}
-
-void WakeAll(const std::atomic<uint32_t>& word) {
-    syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
-}
-
-bool Doorbell::Ring() {
-    m_uRings.fetch_add(1);
-    if (m_uSleepers.load() == 0) return false;
-    WakeAll(m_uRings);
-    return true;
-}
+void SetRunDelayForTest(int64_t (*runDelayNs)()) { s_runDelayForTest.store(runDelayNs, std::memory_order_relaxed); }
 
 void SetTimeSlices(TimeSlices slices) {
-    sched_attr attr;
+    SchedAttributes attr;
     memset(&attr, 0, sizeof attr);
+    if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
+    // The slice belongs to the fair policies only; the others keep theirs.
+    if (attr.policy != SCHED_NORMAL && attr.policy != SCHED_BATCH && attr.policy != SCHED_IDLE) return;
     attr.size = sizeof attr;
-    attr.sched_policy = SCHED_NORMAL;
+    // Written back as read, but for the slice: flags that ask for other
+    // changes (clamps, keeping parameters) are not repeated.
+    attr.flags &= SCHED_FLAG_RESET_ON_FORK;
     // 0 asks for the system's own slice.
-    attr.sched_runtime = slices == TimeSlices::SHORT ? SHORT_TIME_SLICE_NS : 0;
+    attr.runtime = slices == TimeSlices::SHORT ? SHORT_TIME_SLICE_NS : 0;
     syscall(SYS_sched_setattr, 0, &attr, 0);
 }
 
@@ -174,18 +312,6 @@ bool MakeDirectory(const char* path) { return mkdir(path, 0777) == 0; }
 void QuitProcess(int code) { _exit(code); }
 
 // ---------------------------------------------------------------- errors
-
-namespace {
-
-thread_local uint32_t t_lastError = 0;
-
-// Records errno as the last error; returns false for the caller's convenience.
-bool Fail(int code) {
-    t_lastError = static_cast<uint32_t>(code);
-    return false;
-}
-
-}  // namespace
 
 namespace Platform {
 

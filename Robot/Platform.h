@@ -1,14 +1,19 @@
 // The seam to the operating system.
 //
 // Everything the referee needs of the system (the clock, waiting and waking
-// threads, ending the process, making a directory, child processes and
-// their pipes) is reached through this module and nothing else names a
-// system call.  Tests replace the clock through SetCounterForTest.
+// threads, starting them, the processors it may use and how busy they are,
+// ending the process, making a directory, child processes and their pipes)
+// is reached through this module and nothing else names a system call.
+// Tests replace the clock through SetCounterForTest, and the processors and
+// their load through SetProcessorsAllowedForTest and SetRunDelayForTest.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Platform {
@@ -30,119 +35,53 @@ bool MakeDirectory(const char* path);
 // The monotonic clock in nanoseconds, for measuring short waits.
 int64_t NowNs();
 
-// The time the calling thread has spent ready to run but waiting for a
-// processor, in nanoseconds since it began; -1 when the system does not tell.
-int64_t ThreadRunDelayNs();
-
-// Whether the machine has processors to spare: the part of the last
-// stretch of time in which the measuring thread was ready to run but had to
-// wait for a processor.  One thread measures; any thread may ask.
-class LoadGauge {
-public:
-    // Called often by the measuring thread: takes a reading when a stretch
-    // is over.  The first stretch is short, so that a match soon knows.
-    void Measure();
-    // False while that part was more than a small one, and until a first
-    // stretch has been measured; true when the system does not tell.
-    bool HasProcessorsToSpare() const { return m_bSpare.load(std::memory_order_relaxed); }
-
-private:
-    static constexpr int64_t FIRST_WINDOW_NS = 5000000;
-    static constexpr int64_t WINDOW_NS = 50000000;
-    static constexpr int64_t BUSY_PERCENT = 10;
-    // Quiet stretches in a row before there are processors to spare: the
-    // spins and wake-ups that follow a quiet stretch make the next one busy
-    // on a machine that is not quiet.
-    static constexpr int QUIET_WINDOWS = 2;
-
-    int64_t m_windowStartNs = -1;
-    int64_t m_windowStartDelayNs = 0;
-    int m_iQuietWindows = 0;
-    bool m_bMeasured = false;
-    std::atomic<bool> m_bSpare{false};
-};
-
-// The gauge of the whole process, which the spins consult; the game thread
-// measures.
-LoadGauge& ProcessLoad();
-
-// How the scheduler slices the calling thread's time.  Short slices get the
-// thread a processor soon after it wakes up, even on a busy machine; its
-// share of the processors stays the same.  Threads it starts inherit them.
-// A system that does not know the request leaves the thread as it is.
-enum class TimeSlices { DEFAULT, SHORT };
-void SetTimeSlices(TimeSlices slices);
-
 // Sleeps until PerformanceCounter reaches the value.  A test counter moves
 // only when it is read, so with one the call returns at once.
 void SleepUntil(int64_t counter);
 
-// How long one place that waits for another thread spins before it blocks.
-// Blocking is dear: on some machines a wake-up costs the waker tens of
-// microseconds.  Spinning is dear too on a machine busy with other work
-// (other matches, the players), where it takes a processor from them: so
-// there is no spin while the process's gauge finds no processor to spare.
-// Otherwise the spin follows the place's recent waits: after a wait that the
-// longest spin would have covered, the next spin may be twice as long (up to
-// the longest); after a longer one it is halved.  And a spin that finds it
-// lost its processor for a while stops at once and halves the next one.
-// Belongs to the one thread that waits there.
-class SpinPolicy {
-public:
-    explicit SpinPolicy(int64_t longestSpinUs);
-    // Spins until ready() or the spin allowed now is over; ready()'s result.
-    template <class Ready>
-    bool Spin(Ready ready);
-    // Ends the wait that the last Spin began (whether it blocked or not);
-    // with the time (NowNs) at which the wait could have ended, when that was
-    // before the waiter saw it.
-    void Learn();
-    void Learn(int64_t readyNs);
-    // Allows the longest spin again, for a waiter that has learnt by other
-    // means that spinning pays.
-    void Reset() { m_allowedNs = m_longestNs; }
-
-private:
-    // A gap this long between two looks at the clock means that the
-    // processor went to another thread.
-    static constexpr int64_t LOST_PROCESSOR_NS = 50000;
-
-    static void Pause();
-
-    int64_t m_longestNs;
-    int64_t m_allowedNs;
-    int64_t m_waitStartNs = 0;
-    bool m_bLostProcessor = false;
-};
+// Sleeps for the milliseconds given (a test counter makes no difference).
+void SleepMs(int64_t ms);
 
 // Blocks the calling thread while word holds value: returns once woken by
-// WakeAll, at once when the word holds another value, or now and then for
-// no reason, so callers test their condition again.
+// Wake, at once when the word holds another value, or now and then for no
+// reason, so callers test their condition again.
 void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value);
-// Wakes every thread blocked in WaitWhileEqual on word.
-void WakeAll(const std::atomic<uint32_t>& word);
+// Wakes at most count of the threads blocked in WaitWhileEqual on word.
+void Wake(const std::atomic<uint32_t>& word, int count);
 
-// Where threads wait for a condition that other threads make true.  A
-// waiter spins as its SpinPolicy allows, then blocks until the condition
-// holds; whoever may have made it true rings.  A ring costs a system call
-// only while a waiter is blocked.  The condition's data must be atomics with
-// sequentially consistent stores and loads (the default).  Any thread may
-// wait or ring.
-class Doorbell {
-public:
-    // Spins as the policy allows, then blocks, until ready().
-    template <class Ready>
-    void Wait(SpinPolicy& spin, Ready ready);
-    // Blocks at once until ready().
-    template <class Ready>
-    void Block(Ready ready);
-    // True when it woke a blocked waiter.
-    bool Ring();
+// ---------------------------------------------------------------- threads and processors
 
-private:
-    std::atomic<uint32_t> m_uRings{0};
-    std::atomic<uint32_t> m_uSleepers{0};
-};
+// Starts a thread that runs body.  False (with LastError) when the system
+// gives no further thread.
+bool StartThread(std::unique_ptr<std::thread>& thread, std::function<void()> body);
+
+// The processors this process may keep busy: those of its affinity mask,
+// or fewer when its control group's processor quota allows fewer (a part of
+// a processor counts as one); at least 1.  Read anew at each call.
+int ProcessorsAllowed();
+
+// The time the calling thread has spent ready to run but waiting for a
+// processor, in nanoseconds since it began; -1 when the system does not tell.
+int64_t ThreadRunDelayNs();
+
+// The times the calling thread has lost its processor to another thread
+// while it could have run on (involuntary switches); -1 when unknown.
+int64_t ThreadPreemptions();
+
+// Replace what the two functions above report, for a test: count 0 and a
+// null function restore the system's own figures.
+void SetProcessorsAllowedForTest(int count);
+void SetRunDelayForTest(int64_t (*runDelayNs)());
+
+// How the scheduler slices the calling thread's time.  Short slices get the
+// thread a processor soon after it wakes up, even on a busy machine; its
+// share of the processors stays the same.  Only the slice changes: the
+// thread's policy and nice value stay as the user set them, and a thread
+// under a real-time or deadline policy is left as it is, as is one whose
+// system does not know the request or refuses it.  Threads it starts
+// inherit the slice.
+enum class TimeSlices { DEFAULT, SHORT };
+void SetTimeSlices(TimeSlices slices);
 
 // ---------------------------------------------------------------- errors
 
@@ -260,47 +199,6 @@ void RunDueCompletions();
 // Takes every due completion of this thread whose record carries the tag out
 // of the queue without running it and hands its record to discard.
 void DiscardDueCompletions(const void* tag, void (*discard)(IoRecord*));
-
-template <class Ready>
-bool SpinPolicy::Spin(Ready ready) {
-    int64_t now = NowNs();
-    m_waitStartNs = now;
-    m_bLostProcessor = false;
-    if (!ProcessLoad().HasProcessorsToSpare()) return ready();
-    const int64_t until = now + m_allowedNs;
-    for (unsigned i = 1;; ++i) {
-        if (ready()) return true;
-        // The clock is read now and then only: it costs more than a pause.
-        if (i % 8 == 0) {
-            const int64_t last = now;
-            now = NowNs();
-            m_bLostProcessor = now - last > LOST_PROCESSOR_NS;
-            if (m_bLostProcessor || now >= until) return false;
-        }
-        Pause();
-    }
-}
-
-template <class Ready>
-void Doorbell::Wait(SpinPolicy& spin, Ready ready) {
-    if (!spin.Spin(ready)) Block(ready);
-    spin.Learn();
-}
-
-template <class Ready>
-void Doorbell::Block(Ready ready) {
-    for (;;) {
-        const uint32_t rings = m_uRings.load();
-        // Counted before the condition is tested again, so that a ring after
-        // the test sees the sleeper, and one before it changed what the test
-        // reads.
-        m_uSleepers.fetch_add(1);
-        const bool done = ready();
-        if (!done) WaitWhileEqual(m_uRings, rings);
-        m_uSleepers.fetch_sub(1);
-        if (done) return;
-    }
-}
 
 }  // namespace Platform
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <system_error>
 
 #include "Game.h"
 #include "Log.h"
 #include "Map.h"
 #include "Platform.h"
 #include "Player.h"
+#include "RadarWorkers.h"
 #include "Workbench.h"
 
 namespace {
@@ -19,77 +19,6 @@ constexpr float RADAR_SAMPLE_STEP = 0.2f;
 constexpr float RADAR_MAX_LEN = 100.0f;
 
 const float s_maxForwardSpeed[2] = {6.0f, 7.0f};
-
-// Workers running per robot id, and the bits requested by the frame in
-// progress.  The counts are guarded by Robot::m_taskMutex; a frame asks only
-// for the workers that exist, so a game without the first player's robots
-// (or a test without players) neither hangs nor asserts.
-int s_workerCount[PLAYER_ROBOT_NUMS] = {};
-std::atomic<uint32_t> s_requestBits{0};
-
-// The robot served by the only worker of an id (null while none or several
-// run), guarded by Robot::m_taskMutex; and the game thread's copy for the
-// frame in progress: a task its worker has not taken up yet is run by the
-// game thread instead of waiting for the worker to be scheduled.
-Robot* s_workerRobot[PLAYER_ROBOT_NUMS] = {};
-Robot* s_stealRobot[PLAYER_ROBOT_NUMS] = {};
-
-// The frame's tasks whose inputs StartRadarTasks took (those of an id with
-// a single worker), the tasks the game thread took over, whose cells it
-// marks in WaitRadarMarks, and the tasks whose cells are marked.  The
-// first is written before the release, the second by the game thread only.
-uint32_t s_inputsTakenBits = 0;
-uint32_t s_stolenBits = 0;
-std::atomic<uint32_t> s_markedBits{0};
-
-// The workers wait for their task bits (or their stop flag) here, the game
-// thread for the done bits of a frame's requests.
-Platform::Doorbell s_taskBell;
-Platform::Doorbell s_doneBell;
-
-// Whether a release wakes the workers that sleep.  Waking them pays when
-// the machine has processors to spare, so that they take their tasks at
-// once.  On a busy machine a woken worker only takes a processor from other
-// work (another match, a player) while the game thread could run its task
-// itself, and the wake-up costs the game thread dearly: while the game
-// thread itself waits for a processor, sleepers are left alone.  So are
-// they for a while after a wake-up that did not pay, twice as long each
-// time up to a limit, so that waking them is tried again now and then.
-class WakePolicy {
-public:
-    bool ShouldWake() {
-        if (!Platform::ProcessLoad().HasProcessorsToSpare()) return false;
-        if (m_iSkip == 0) return true;
-        --m_iSkip;
-        return false;
-    }
-    void Judge(bool paid) {
-        m_iBackoff = paid ? 0 : std::min(MAX_BACKOFF, std::max(1, m_iBackoff * 2));
-        m_iSkip = m_iBackoff;
-    }
-
-private:
-    static constexpr int MAX_BACKOFF = 64;  // frames
-    int m_iBackoff = 0;
-    int m_iSkip = 0;
-};
-
-// A woken worker that takes its task within this time of the release has
-// paid for its wake-up.
-constexpr int64_t PROMPT_WAKE_NS = 100000;
-
-// The workers blocked in their wait for a task, bit k for worker k, and
-// those that were woken by this frame's release and took their tasks
-// promptly.
-std::atomic<uint32_t> s_sleepingBits{0};
-std::atomic<uint32_t> s_promptBits{0};
-// When the frame's tasks were released (Platform::NowNs).
-std::atomic<int64_t> s_releaseNs{0};
-
-// Game thread only: the policy, and the tasks of the frame whose workers
-// slept at the release and were woken by it.
-WakePolicy s_wakePolicy;
-uint32_t s_wokenBits = 0;
 
 std::vector<float> FastScan(const Map& map, b2Vec2 pos, float heading, const std::vector<RadarObstacle>& obstacles) {
     return map.ScanRadar(pos, heading, obstacles);
@@ -109,22 +38,6 @@ int FirstBadReading(const std::vector<float>& radar) {
         if (IsBadReading(radar[i])) return static_cast<int>(i);
     }
     return -1;
-}
-
-// A frame's hand-off usually follows within tens of microseconds when the
-// machine has processors to spare, and a wake-up from a block can cost more
-// than that: so the waits spin first, as long as their recent waits say it
-// pays (Platform::SpinPolicy).  A worker waits for its next task through the
-// rest of a frame, which includes the players' answers.
-constexpr int64_t TASK_SPIN_US = 500;
-constexpr int64_t REPORT_SPIN_US = 200;
-
-uint32_t RunningWorkerBits() {
-    uint32_t bits = 0;
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        if (s_workerCount[id] > 0) bits |= 1u << id;
-    }
-    return bits;
 }
 
 // Samples of a beam placed before their cells are looked at, so that the
@@ -555,200 +468,39 @@ int Robot::GetNearWorkbenchIdx() const {
 // ---------------------------------------------------------------- lidar workers
 
 void Robot::StartWorker() {
-    {
-        std::lock_guard<std::mutex> lock(m_taskMutex);
-        ++s_workerCount[m_iId];
-        s_workerRobot[m_iId] = s_workerCount[m_iId] == 1 ? this : nullptr;
-    }
-    try {
-        m_pThread = std::make_unique<std::thread>(RadarThreadProc, this);
-    } catch (const std::system_error& e) {
-        LOG_ERR("Start radar thread err:%s\n", e.what());
-    }
+    RadarWorkers::AddWorker(this);
+    if (!Platform::StartThread(m_pThread, [this] { RadarThreadProc(this); }))
+        LOG_ERR("Start radar thread err:%s\n", Platform::ErrorText(Platform::LastError()).c_str());
     HARD_ASSERT(m_pThread);
 }
 
 void Robot::StopWorker() {
     m_bStop = true;
-    s_taskBell.Ring();
+    RadarWorkers::WakeAll();
     m_pThread->join();
     m_pThread.reset();
-    std::lock_guard<std::mutex> lock(m_taskMutex);
-    --s_workerCount[m_iId];
-    // Several workers of one id leave none to be named when one stops.
-    s_workerRobot[m_iId] = nullptr;
+    RadarWorkers::RemoveWorker(this);
 }
 
-namespace {
-
-Robot& SecondPlayerRobot(int id) { return Game::GetInstance()->GetPlayer(1).GetRobot(id); }
-
-bool IsOnlyWorkerOf(int id) {
-    std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
-    return s_workerCount[id] == 1;
-}
-
-}  // namespace
-
-void Robot::StartRadarTasks() {
-    HARD_ASSERT(m_taskBits == 0);
-    Platform::ProcessLoad().Measure();
-    uint32_t request;
-    {
-        std::lock_guard<std::mutex> lock(m_taskMutex);
-        request = RunningWorkerBits();
-        s_inputsTakenBits = 0;
-        s_stolenBits = 0;
-        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-            s_stealRobot[id] = s_workerRobot[id];
-            Robot* robot = s_workerRobot[id];
-            const uint32_t bit = 1u << id;
-            if (!robot || (request & bit) == 0) continue;
-            // Robots whose inputs did not change need no worker at all:
-            // standing robots then cost no hand-off.
-            const bool due = robot->TakeRadarInputs() | SecondPlayerRobot(id).TakeRadarInputs();
-            s_inputsTakenBits |= bit;
-            if (!due) request &= ~bit;
-        }
-        s_requestBits = request;
-        s_promptBits = 0;
-        s_releaseNs = Platform::NowNs();
-        m_taskBits.exchange(request);
-    }
-    if (request == 0) return;
-    WakeWorkers(request);
-    TakeCellClearance();
-}
+void Robot::StartRadarTasks() { RadarWorkers::Release(); }
 
 void Robot::WaitRadarTasks() {
     WaitRadarScans();
     WaitRadarMarks();
 }
 
-namespace {
+void Robot::WaitRadarScans() { RadarWorkers::WaitScans(); }
 
-// The game thread's waits for the workers' reports.
-Platform::SpinPolicy s_scansSpin(REPORT_SPIN_US);
-Platform::SpinPolicy s_marksSpin(REPORT_SPIN_US);
+void Robot::WaitRadarMarks() { RadarWorkers::WaitMarks(); }
 
-void WaitForReports(Platform::SpinPolicy& spin, const std::atomic<uint32_t>& doneBits, uint32_t request) {
-    s_doneBell.Wait(spin, [&doneBits, request] { return doneBits == request; });
+void Robot::RadarThreadProc(Robot* robot) { RadarWorkers::Serve(robot); }
+
+void Robot::ScanRecordedInputs() {
+    if (!m_bScanDue) return;
+    UpdateRadar(false);
+    // The lidar line of the frame message is formatted here, in parallel.
+    Game::GetInstance()->GetPlayer(m_iPlayer).PrepareLidarLine(m_iId);
 }
-
-}  // namespace
-
-void Robot::WakeWorkers(uint32_t request) {
-    s_wokenBits = 0;
-    const uint32_t sleeping = s_sleepingBits & request;
-    if (sleeping == 0) return;
-    // A task of an id served by several workers cannot be taken over.
-    bool stealable = true;
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        if ((request & (1u << id)) && !s_stealRobot[id]) stealable = false;
-    }
-    if ((!stealable || s_wakePolicy.ShouldWake()) && s_taskBell.Ring()) s_wokenBits = sleeping;
-}
-
-void Robot::WaitRadarScans() {
-    const uint32_t request = s_requestBits;
-    // The tasks of workers that sleep on first: theirs are the latest to be
-    // taken.  Those of workers just woken are left to them, so that their
-    // wake-up is judged.
-    const uint32_t sleeping = s_sleepingBits & request & ~s_wokenBits;
-    for (uint32_t pass : {sleeping, request & ~sleeping & ~s_wokenBits}) {
-        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-            const uint32_t bit = 1u << id;
-            if (!s_stealRobot[id] || (pass & bit) == 0) continue;
-            if ((m_taskBits.fetch_and(~bit) & bit) == 0) continue;  // its worker has it
-            RunRadarScans(s_stealRobot[id], true);
-            s_stolenBits |= bit;
-            ReportRadarDone(bit);
-        }
-    }
-    WaitForReports(s_scansSpin, m_doneBits, request);
-    m_doneBits.exchange(0);
-    if (s_wokenBits != 0) s_wakePolicy.Judge((s_wokenBits & s_promptBits) != 0);
-}
-
-void Robot::WaitRadarMarks() {
-    const uint32_t request = s_requestBits;
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        const uint32_t bit = 1u << id;
-        if ((s_stolenBits & bit) == 0) continue;
-        RunRadarMarks(s_stealRobot[id]);
-        ReportMarksDone(bit);
-    }
-    WaitForReports(s_marksSpin, s_markedBits, request);
-    s_markedBits.exchange(0);
-    s_clearanceReady.store(false, std::memory_order_relaxed);
-    s_requestBits = 0;
-    s_stolenBits = 0;
-}
-
-void Robot::RadarThreadProc(Robot* robot) {
-    const uint32_t bit = 1u << (robot->m_iId + 4 * robot->m_iPlayer);
-    Platform::SpinPolicy spin(TASK_SPIN_US);
-    auto ready = [robot, bit] { return robot->m_bStop || (m_taskBits & bit) != 0; };
-    for (;;) {
-        const bool spun = spin.Spin(ready);
-        if (!spun) {
-            s_sleepingBits.fetch_or(bit);
-            s_taskBell.Block(ready);
-            s_sleepingBits.fetch_and(~bit);
-        }
-        if (robot->m_bStop) return;
-        // The only worker of its id finds its bit taken by the game thread: nothing to do.
-        const bool taken = (m_taskBits.fetch_and(~bit) & bit) != 0;
-        if (spun) {
-            spin.Learn();
-        } else {
-            // Its task came at the release, whenever the worker woke up.
-            const int64_t release = s_releaseNs;
-            spin.Learn(release);
-            // Woken promptly: the game thread found processors to spare.
-            if (taken && Platform::NowNs() - release <= PROMPT_WAKE_NS) {
-                s_promptBits.fetch_or(bit);
-                spin.Reset();
-            }
-        }
-        if (!taken && IsOnlyWorkerOf(robot->m_iId)) continue;
-        RunRadarScans(robot, (s_inputsTakenBits & bit) != 0);
-        ReportRadarDone(bit);
-        RunRadarMarks(robot);
-        ReportMarksDone(bit);
-        if (robot->m_bStop) return;
-    }
-}
-
-void Robot::RunRadarScans(Robot* robot, bool inputsTaken) {
-    Robot* robots[2] = {robot, &SecondPlayerRobot(robot->m_iId)};
-    for (Robot* r : robots) {
-        if (!inputsTaken) r->TakeRadarInputs();
-        if (!r->m_bScanDue) continue;
-        r->UpdateRadar(false);
-        // The lidar line of the frame message is formatted here, in parallel.
-        Game::GetInstance()->GetPlayer(r->m_iPlayer).PrepareLidarLine(r->m_iId);
-    }
-}
-
-void Robot::RunRadarMarks(Robot* robot) {
-    robot->MarkDueCells(true);
-    SecondPlayerRobot(robot->m_iId).MarkDueCells(true);
-}
-
-namespace {
-
-// Only the last report can end the game thread's wait.
-void ReportDone(std::atomic<uint32_t>& doneBits, uint32_t bit) {
-    const uint32_t done = doneBits.fetch_or(bit) | bit;
-    if (done == s_requestBits) s_doneBell.Ring();
-}
-
-}  // namespace
-
-void Robot::ReportRadarDone(uint32_t bit) { ReportDone(m_doneBits, bit); }
-
-void Robot::ReportMarksDone(uint32_t bit) { ReportDone(s_markedBits, bit); }
 
 void Robot::CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const {
     Game* game = Game::GetInstance();
@@ -859,6 +611,8 @@ void Robot::TakeCellClearance() {
     }
     s_clearanceReady.store(true, std::memory_order_release);
 }
+
+void Robot::DropCellClearance() { s_clearanceReady.store(false, std::memory_order_relaxed); }
 
 void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) const {
     Game* game = Game::GetInstance();

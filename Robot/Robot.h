@@ -1,20 +1,13 @@
-// One robot: its two physics bodies, motion targets, carried product and lidar,
-// and the four lidar workers that serve all robots.
+// One robot: its two physics bodies, motion targets, carried product and
+// lidar.  The first player's robots also start the four lidar workers
+// (RadarWorkers), which compute the lidar and explored cells of all robots.
 //
 // Threads: Init on the main thread; drive step, trading, body switch and
-// every write to the targets and product fields on the game thread.
-// StartRadarTasks records each robot's scan inputs on the game thread, then
-// releases the lidar workers.  Until WaitRadarScans returns, the workers read
-// the active bodies' positions and angles and m_iProduct of all robots and
-// each writes the m_radar of the two robots it serves; nothing else touches
-// robots in that phase.  Until WaitRadarMarks returns, they go on reading
-// their robots' m_radar and recorded scan inputs (nothing else of a robot)
-// to mark explored cells; the game thread changes neither meanwhile, though
-// it may drive robots and trade.  A task that its worker has not
-// taken up when the game thread reaches WaitRadarScans is run by the game
-// thread instead (never by both: the task bit goes to whoever clears it
-// first), its cells in WaitRadarMarks, unless the release has just woken
-// that worker for it.  m_bStop is atomic.
+// every write to the targets and product fields on the game thread.  From
+// the release of a frame's lidar tasks until WaitRadarMarks returns, the
+// lidar fields (m_radar, the recorded scan inputs and the scan cache) belong
+// to the thread that runs the robot's task, as RadarWorkers.h tells.
+// m_bStop is atomic.
 #pragma once
 
 #include <box2d/box2d.h>
@@ -77,11 +70,11 @@ public:
     // Index in the own player's workbench list of the workbench under the robot, or -1.
     int GetNearWorkbenchIdx() const;
 
-    // Lidar workers: release all for this frame / wait until all have
-    // finished.  Both do nothing while no worker runs.  A worker reports its
-    // readings first and marks the explored cells after: the frame message
-    // needs only the readings, so WaitRadarTasks comes in two halves, and
-    // the cells may still be marked between them.
+    // Lidar workers: release the frame's tasks / wait until all are done.
+    // Both do nothing while no worker runs.  A task reports its readings
+    // first and marks the explored cells after: the frame message needs only
+    // the readings, so WaitRadarTasks comes in two halves, and the cells may
+    // still be marked between them.  They forward to RadarWorkers.
     static void StartRadarTasks();
     static void WaitRadarTasks();
     static void WaitRadarScans();
@@ -114,12 +107,11 @@ public:
     std::unique_ptr<std::thread> m_pThread;
     std::atomic<bool> m_bStop{false};
 
-    // Pending requests and finished requests of the lidar workers, bit k
-    // for worker k.  A waiting worker or game thread spins briefly, then
-    // blocks until the bits it waits for change (see Platform::Doorbell).
+    // Pending and finished lidar tasks of the frame, bit k for robot id k
+    // (see RadarWorkers.h).
     static std::atomic<uint32_t> m_taskBits;
     static std::atomic<uint32_t> m_doneBits;
-    // Guards the count of workers per robot id.
+    // Guards the list of running workers.
     static std::mutex m_taskMutex;
 
 private:
@@ -131,32 +123,31 @@ private:
     // that cannot reach a cell still to be marked (as TakeCellClearance
     // found the cells) are left out.
     void MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) const;
+
+    // The robot's part in a lidar task (RadarWorkers).
+    friend class RadarWorkers;
     // The game thread's part of the marking, once per frame after the
-    // release: how far each cell is from the cells still to be marked.
+    // release: how far each cell is from the cells still to be marked; and
+    // its end, once the cells are marked.
     static void TakeCellClearance();
+    static void DropCellClearance();
     // Records the scan inputs of this frame; true when they call for a new
     // scan (m_bScanDue).
     bool TakeRadarInputs();
+    // The scan of the recorded inputs when one is due, and the robot's
+    // lidar line; the cells are left due (m_bMarkDue) for MarkDueCells.
+    void ScanRecordedInputs();
     // The scan of the recorded inputs; the cells along the beams are marked
-    // too, or left due (m_bMarkDue) for MarkDueCells.
+    // too, or left due for MarkDueCells.
     void UpdateRadar(bool markCells);
     void MarkDueCells(bool skipClearBeams);
-    // Wakes the sleeping workers for the request when that pays.
-    static void WakeWorkers(uint32_t request);
-    static void ReportRadarDone(uint32_t bit);
-    static void ReportMarksDone(uint32_t bit);
-    // One worker's task in its two halves: the lidar, then the explored
-    // cells, of robot and of the second player's robot of its id.  Inputs
-    // not taken by StartRadarTasks are taken by the scan half.
-    static void RunRadarScans(Robot* robot, bool inputsTaken);
-    static void RunRadarMarks(Robot* robot);
     // True when the scan inputs equal those of the last clean scan and
     // m_radar still holds its result: the scan and the marking would repeat
     // themselves (cells once seen stay seen).  Records the inputs otherwise.
     bool RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle, const std::vector<RadarObstacle>& obstacles);
 
     // The last clean scan (no reading replaced): its inputs as bit patterns
-    // and its result.  Touched only by the worker that serves this robot.
+    // (recorded at the release) and its result (kept by the robot's task).
     static constexpr int RADAR_KEY_SIZE = 3 + 3 * 8;
     uint32_t m_radarKey[RADAR_KEY_SIZE] = {};
     int m_iRadarKeyLen = -1;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "WaitPolicy.h"
 #include "RunProcess.h"
 
 namespace {
@@ -46,14 +47,14 @@ TEST(Doorbell, ReleasesAndReportsLoseNoWakeUp) {
     std::atomic<uint32_t> taskBits{0};
     std::atomic<uint32_t> doneBits{0};
     std::atomic<bool> stop{false};
-    Platform::Doorbell taskBell;
-    Platform::Doorbell doneBell;
+    Doorbell taskBell;
+    Doorbell doneBell;
 
     std::vector<std::thread> workers;
     for (int k = 0; k < WORKERS; ++k) {
         workers.emplace_back([&, k] {
             const uint32_t bit = 1u << k;
-            Platform::SpinPolicy spin(0);
+            SpinPolicy spin(0, 1);
             for (;;) {
                 taskBell.Wait(spin, [&] { return stop || (taskBits & bit) != 0; });
                 if (stop) return;
@@ -63,7 +64,7 @@ TEST(Doorbell, ReleasesAndReportsLoseNoWakeUp) {
         });
     }
     std::future<void> done = std::async(std::launch::async, [&] {
-        Platform::SpinPolicy spin(0);
+        SpinPolicy spin(0, 1);
         for (int round = 0; round < ROUNDS; ++round) {
             taskBits = ALL;
             taskBell.Ring();

@@ -1,0 +1,86 @@
+#include "WaitPolicy.h"
+
+#include <algorithm>
+
+namespace {
+
+// A spin that grows from nothing reaches a few microseconds within a few
+// short waits.
+constexpr int64_t SPIN_GROWTH_NS = 1000;
+
+}  // namespace
+
+// ---------------------------------------------------------------- LoadGauge
+
+void LoadGauge::Measure() {
+    const int64_t now = Platform::NowNs();
+    if (m_processorsReadNs < 0 || now - m_processorsReadNs >= PROCESSORS_READ_NS) ReadProcessors(now);
+    const int64_t window = m_bMeasured ? WINDOW_NS : FIRST_WINDOW_NS;
+    if (m_windowStartNs >= 0 && now - m_windowStartNs < window) return;
+    const bool started = m_windowStartNs >= 0;
+    const bool quiet = ReadQuiet(now);
+    if (started) {
+        m_iQuietWindows = quiet ? m_iQuietWindows + 1 : 0;
+        m_bSpare = m_iQuietWindows >= QUIET_WINDOWS;
+        m_bMeasured = true;
+    }
+    m_windowStartNs = now;
+}
+
+bool LoadGauge::ReadQuiet(int64_t now) {
+    const int64_t length = now - m_windowStartNs;
+    const int64_t delay = Platform::ThreadRunDelayNs();
+    const int64_t lastDelay = m_windowStartDelayNs;
+    m_windowStartDelayNs = delay;
+    if (delay >= 0) return (delay - lastDelay) * 100 <= BUSY_PERCENT * length;
+    const int64_t preemptions = Platform::ThreadPreemptions();
+    const int64_t lastPreemptions = m_windowStartPreemptions;
+    m_windowStartPreemptions = preemptions;
+    return preemptions >= 0 && preemptions - lastPreemptions < BUSY_PREEMPTIONS;
+}
+
+void LoadGauge::ReadProcessors(int64_t now) {
+    m_processorsReadNs = now;
+    m_iProcessors = Platform::ProcessorsAllowed();
+}
+
+LoadGauge& ProcessLoad() {
+    static LoadGauge s_gauge;
+    return s_gauge;
+}
+
+// ---------------------------------------------------------------- SpinPolicy
+
+SpinPolicy::SpinPolicy(int64_t longestSpinUs, int processorsNeeded)
+    : m_longestNs(longestSpinUs * 1000), m_allowedNs(m_longestNs), m_iProcessorsNeeded(processorsNeeded) {}
+
+bool SpinPolicy::MaySpin() const {
+    const LoadGauge& load = ProcessLoad();
+    return m_allowedNs > 0 && load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= m_iProcessorsNeeded;
+}
+
+void SpinPolicy::Learn() { Learn(Platform::NowNs()); }
+
+void SpinPolicy::Learn(int64_t readyNs) {
+    const int64_t waited = readyNs - m_waitStartNs;
+    if (waited <= m_longestNs && !m_bLostProcessor) {
+        m_allowedNs = std::min(m_longestNs, m_allowedNs * 2 + SPIN_GROWTH_NS);
+    } else {
+        m_allowedNs /= 2;
+    }
+}
+
+void SpinPolicy::Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// ---------------------------------------------------------------- Doorbell
+
+bool Doorbell::Ring(int count) {
+    m_uRings.fetch_add(1);
+    if (m_uSleepers.load() == 0) return false;
+    Platform::Wake(m_uRings, count);
+    return true;
+}

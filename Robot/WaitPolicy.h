@@ -1,0 +1,167 @@
+// How the referee's threads wait for one another: spin a little or block
+// at once, from the processors the process may use and how busy they are.
+//
+// Blocking is dear: a wake-up costs the waker a system call and the woken
+// thread some microseconds, more on some machines.  Spinning is dear too: a
+// spinning thread keeps a processor from the players, from the other
+// threads of the match and from other matches.  So a spin needs processors
+// to spare (LoadGauge) and enough of them for the spinner besides the
+// threads it waits for, and it follows the place's recent waits
+// (SpinPolicy).  Where threads wait and wake, a Doorbell makes a ring cost a
+// system call only while a waiter is blocked.
+#pragma once
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+
+#include "Platform.h"
+
+// Whether the machine has processors to spare for this process, and how
+// many it may use.  One thread measures (the game thread); any thread may
+// ask.  The signal is the part of each stretch of time in which the
+// measuring thread was ready to run but waited for a processor; where the
+// system does not tell that, how often the thread lost its processor to
+// another while it could have run on.
+class LoadGauge {
+public:
+    // Called often by the measuring thread: takes a reading when a stretch
+    // is over.  The first stretch is short, so that a match soon knows.
+    void Measure();
+    // False while the signal showed a busy machine in one of the last
+    // stretches, and until a first stretch has been measured.
+    bool HasProcessorsToSpare() const { return m_bSpare.load(std::memory_order_relaxed); }
+    // Platform::ProcessorsAllowed as last read (at the first Measure, then
+    // about once a second); 1 before.
+    int ProcessorsAllowed() const { return m_iProcessors.load(std::memory_order_relaxed); }
+
+private:
+    static constexpr int64_t FIRST_WINDOW_NS = 5000000;
+    static constexpr int64_t WINDOW_NS = 50000000;
+    static constexpr int64_t PROCESSORS_READ_NS = 1000000000;
+    static constexpr int64_t BUSY_PERCENT = 10;
+    // Lost processors per stretch that make it busy, where only they tell.
+    static constexpr int64_t BUSY_PREEMPTIONS = 4;
+    // Quiet stretches in a row before there are processors to spare: the
+    // spins and wake-ups that follow a quiet stretch make the next one busy
+    // on a machine that is not quiet.
+    static constexpr int QUIET_WINDOWS = 2;
+
+    // Whether the stretch that ends now was quiet; false when nothing tells.
+    bool ReadQuiet(int64_t now);
+    void ReadProcessors(int64_t now);
+
+    int64_t m_windowStartNs = -1;
+    int64_t m_windowStartDelayNs = 0;
+    int64_t m_windowStartPreemptions = 0;
+    int64_t m_processorsReadNs = -1;
+    int m_iQuietWindows = 0;
+    bool m_bMeasured = false;
+    std::atomic<bool> m_bSpare{false};
+    std::atomic<int> m_iProcessors{1};
+};
+
+// The gauge of the whole process, which the spins and the lidar workers
+// consult; the game thread measures.
+LoadGauge& ProcessLoad();
+
+// How long one place that waits for other threads spins before it blocks.
+// No spin at all while the process's gauge finds no processor to spare, or
+// while the process may use fewer processors than the place needs to spin
+// (the spinner's and those of the threads it waits for).  Otherwise the
+// spin follows the place's recent waits: after a wait that the longest spin
+// would have covered, the next spin may be twice as long (up to the
+// longest); after a longer one it is halved.  A spin that finds it lost its
+// processor for a while stops at once and halves the next one.  Belongs to
+// the one thread that waits there.
+class SpinPolicy {
+public:
+    SpinPolicy(int64_t longestSpinUs, int processorsNeeded);
+    // Spins until ready() or the spin allowed now is over; ready()'s result.
+    template <class Ready>
+    bool Spin(Ready ready);
+    // Ends the wait that the last Spin began (whether it blocked or not);
+    // with the time (Platform::NowNs) at which the wait could have ended,
+    // when that was before the waiter saw it.
+    void Learn();
+    void Learn(int64_t readyNs);
+
+private:
+    // A gap this long between two looks at the clock means that the
+    // processor went to another thread.
+    static constexpr int64_t LOST_PROCESSOR_NS = 50000;
+
+    bool MaySpin() const;
+    static void Pause();
+
+    int64_t m_longestNs;
+    int64_t m_allowedNs;
+    int m_iProcessorsNeeded;
+    int64_t m_waitStartNs = 0;
+    bool m_bLostProcessor = false;
+};
+
+// Where threads wait for a condition that other threads make true.  A
+// waiter spins as its SpinPolicy allows, then blocks until the condition
+// holds; whoever may have made it true rings.  A ring costs a system call
+// only while a waiter is blocked.  The condition's data must be atomics with
+// sequentially consistent stores and loads (the default).  Any thread may
+// wait or ring.
+class Doorbell {
+public:
+    // Spins as the policy allows, then blocks, until ready().
+    template <class Ready>
+    void Wait(SpinPolicy& spin, Ready ready);
+    // Blocks at once until ready().
+    template <class Ready>
+    void Block(Ready ready);
+    // Wakes at most count blocked waiters; true when one was blocked.
+    bool Ring(int count = INT_MAX);
+    // The waiters blocked now (or about to block, or just woken).
+    int Sleepers() const { return static_cast<int>(m_uSleepers.load()); }
+
+private:
+    std::atomic<uint32_t> m_uRings{0};
+    std::atomic<uint32_t> m_uSleepers{0};
+};
+
+template <class Ready>
+bool SpinPolicy::Spin(Ready ready) {
+    int64_t now = Platform::NowNs();
+    m_waitStartNs = now;
+    m_bLostProcessor = false;
+    if (!MaySpin()) return ready();
+    const int64_t until = now + m_allowedNs;
+    for (unsigned i = 1;; ++i) {
+        if (ready()) return true;
+        // The clock is read now and then only: it costs more than a pause.
+        if (i % 8 == 0) {
+            const int64_t last = now;
+            now = Platform::NowNs();
+            m_bLostProcessor = now - last > LOST_PROCESSOR_NS;
+            if (m_bLostProcessor || now >= until) return false;
+        }
+        Pause();
+    }
+}
+
+template <class Ready>
+void Doorbell::Wait(SpinPolicy& spin, Ready ready) {
+    if (!spin.Spin(ready)) Block(ready);
+    spin.Learn();
+}
+
+template <class Ready>
+void Doorbell::Block(Ready ready) {
+    for (;;) {
+        const uint32_t rings = m_uRings.load();
+        // Counted before the condition is tested again, so that a ring after
+        // the test sees the sleeper, and one before it changed what the test
+        // reads.
+        m_uSleepers.fetch_add(1);
+        const bool done = ready();
+        if (!done) Platform::WaitWhileEqual(m_uRings, rings);
+        m_uSleepers.fetch_sub(1);
+        if (done) return;
+    }
+}

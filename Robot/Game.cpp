@@ -20,6 +20,7 @@
 #include "Platform.h"
 #include "ProcessIO.h"
 #include "Robot.h"
+#include "Shortcuts.h"
 #include "WaitPolicy.h"
 
 namespace {
@@ -702,16 +703,22 @@ void Game::SubmitShadowPng() {
 }
 
 void Game::RenewShadowPng() {
+    if (ShouldEncodeHere()) {
+        GenerateShadowPng();
+    } else {
+        SubmitShadowPng();
+    }
+}
+
+bool Game::ShouldEncodeHere() const {
+    if (!TAKE_SHORTCUTS) return true;
     // With no processor to spare, or none beside the game thread's, the
     // encoder's thread would only compete with this one and with the
     // players: the image is encoded here, once the encoder has caught up
     // (images keep their order).
     const LoadGauge& load = ProcessLoad();
-    if ((!load.HasProcessorsToSpare() || load.ProcessorsAllowed() < 2) && s_shadowEncoder.IsIdle()) {
-        GenerateShadowPng();
-    } else {
-        SubmitShadowPng();
-    }
+    const bool spare = load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= 2;
+    return !spare && s_shadowEncoder.IsIdle();
 }
 
 void Game::WriteToReplay() {

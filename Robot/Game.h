@@ -131,6 +131,9 @@ private:
     bool AnyPlayerOver() const;
     bool BothPlayersAnswered() const;
     void FillReplayHeader();
+    // Whether the next image is encoded on the game thread rather than on
+    // the encoder's.
+    bool ShouldEncodeHere() const;
     // Appends the recorded frames whose images are ready, in order; with
     // wait, all of them.
     void FlushFrames(bool wait);

@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "Player.h"
 #include "Robot.h"
+#include "Shortcuts.h"
 #include "WaitPolicy.h"
 
 namespace {
@@ -164,6 +165,11 @@ void RadarWorkers::Release() {
     s_pool.releaseNs = Platform::NowNs();
     Robot::m_taskBits.exchange(request);
     if (request == 0) return;
+    if (!TAKE_SHORTCUTS) {
+        // Every task to the workers, as many as there are.
+        s_pool.taskBell.Ring();
+        return;
+    }
     const int sleeping = s_pool.taskBell.Sleepers();
     const int awake = std::max(0, workers - sleeping);
     const int wake = std::min(sleeping, WantedHelpers(__builtin_popcount(request), workers) - awake);
@@ -172,7 +178,7 @@ void RadarWorkers::Release() {
 }
 
 void RadarWorkers::WaitScans() {
-    for (int id = TakeTask(); id >= 0; id = TakeTask()) {
+    for (int id = TAKE_SHORTCUTS ? TakeTask() : -1; id >= 0; id = TakeTask()) {
         s_pool.taskRobot[id]->ScanRecordedInputs();
         SecondPlayerRobot(id).ScanRecordedInputs();
         s_pool.gameTaskBits |= TaskBit(id);

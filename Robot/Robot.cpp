@@ -10,6 +10,7 @@
 #include "Platform.h"
 #include "Player.h"
 #include "RadarWorkers.h"
+#include "Shortcuts.h"
 #include "Workbench.h"
 
 namespace {
@@ -565,6 +566,7 @@ void Robot::UpdateRadar(bool markCells) {
 
 bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
                                  const std::vector<RadarObstacle>& obstacles) {
+    if (!TAKE_SHORTCUTS) return false;
     uint32_t key[RADAR_KEY_SIZE];
     int len = 0;
     auto put = [&key, &len](float value) { memcpy(&key[len++], &value, sizeof value); };
@@ -597,6 +599,7 @@ bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,
 }
 
 void Robot::TakeCellClearance() {
+    if (!TAKE_SHORTCUTS) return;
     Game* game = Game::GetInstance();
     const Map& map = game->GetMap();
     for (int i = 0; i < PLAYER_NUMS; ++i) {
@@ -621,7 +624,7 @@ void Robot::MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) cons
     // Set right after the release, long before a scan is done, unless the
     // game thread lost its processor in between: then no beam is skipped,
     // which marks the same cells.
-    skipClearBeams = skipClearBeams && s_clearanceReady.load(std::memory_order_acquire);
+    skipClearBeams = TAKE_SHORTCUTS && skipClearBeams && s_clearanceReady.load(std::memory_order_acquire);
     const Clearance* clearance = skipClearBeams && CanSkipBeams(pos, angle) ? &s_clearance[m_iPlayer] : nullptr;
     const MarkableCells& markable = skipClearBeams ? s_markable[m_iPlayer] : ALL_CELLS.cells;
     const int n = static_cast<int>(m_radar.size());

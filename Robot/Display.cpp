@@ -4,7 +4,6 @@
 #include <png.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "Game.h"
 #include "Log.h"
 #include "Map.h"
+#include "Platform.h"
 #include "Robot.h"
 
 // Xlib names its connection type Display, as this module names its class:
@@ -37,6 +37,8 @@ constexpr const char* WINDOW_TITLE = "Zentrik Varnholt 2023";
 constexpr float PI_F = 3.1415927f;
 constexpr uint32_t RED_GLYPH_TINT = 0xFF0000EFu;  // R 239, G 0, B 0, A 255
 constexpr int GRID_CELLS = 100;
+// A thread parked for good wakes up this seldom.
+constexpr int64_t PARKED_SLEEP_MS = 3600000;
 
 const b2Vec2 TEX_LOWER_LEFT(0.0f, 0.0f);
 const b2Vec2 TEX_UPPER_RIGHT(1.0f, 1.0f);
@@ -53,7 +55,7 @@ void SetHalfWidthKeepAspect(CPngImage& image, float halfWidth) {
 // the process.
 int OnXConnectionLost(XDisplayConnection*) {
     LOG_WARN("The connection to the X display was lost; the match goes on without a window.\n");
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    for (;;) Platform::SleepMs(PARKED_SLEEP_MS);
 }
 
 void DrawQuad(const BarRect& r, GLenum mode) {
@@ -270,7 +272,10 @@ bool Display::Init(int argc, char** argv) {
 }
 
 void Display::Run(void (*entry)()) {
-    m_pGameThread = std::make_unique<std::thread>(entry);
+    // The frame loop is the match: without its thread there is none.
+    if (!Platform::StartThread(m_pGameThread, entry))
+        LOG_ERR("Start game thread err:%s\n", Platform::ErrorText(Platform::LastError()).c_str());
+    HARD_ASSERT(m_pGameThread);
     if (!m_bWindowed) RunWithoutWindow();
     OpenWindow();
     LoadImages();
@@ -288,7 +293,7 @@ void Display::RunWithoutWindow() {
 
 void Display::KeepMainThreadAlive() {
     if (m_pGameThread && m_pGameThread->joinable()) m_pGameThread->join();
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    for (;;) Platform::SleepMs(PARKED_SLEEP_MS);
 }
 
 void Display::OpenWindow() {
@@ -320,7 +325,7 @@ void Display::Render() {
     if (!frame) {
         // The idle callback lands here between snapshots: a short pause keeps
         // the main thread from spinning a core at 50 snapshots a second.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Platform::SleepMs(1);
         return;
     }
     glClear(GL_COLOR_BUFFER_BIT);

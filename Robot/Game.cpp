@@ -242,6 +242,7 @@ void Game::Loop() {
     // matches the game thread must not wait long for a processor once an
     // answer has woken it.
     Platform::SetTimeSlices(Platform::TimeSlices::SHORT);
+    StartShadowEncoder();
     for (;;) {
         Step();
         for (int i = 0; i < PLAYER_NUMS; ++i) {
@@ -692,6 +693,12 @@ void Game::GenerateShadowPng() {
     EncodeShadowPng(TakeShadowCells(*this));
     m_iLatestImage = s_shadowEncoder.AddEncoded(
         std::string(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen)));
+}
+
+void Game::StartShadowEncoder() {
+    // On a single processor the encoder's thread could only take turns with
+    // this one; it would never encode an image.
+    if (TAKE_SHORTCUTS && Platform::ProcessorsAllowed() >= 2) s_shadowEncoder.Start();
 }
 
 void Game::SubmitShadowPng() {

@@ -92,6 +92,9 @@ public:
     // image waits, with the frames after it, until its image is encoded; the
     // frames reach GetFrameRepData in order.
     void RecordFrame();
+    // Starts the image encoder's thread, where the machine may use it; a
+    // match goes on without it when the system gives no further thread.
+    void StartShadowEncoder();
     // Encodes the image of the explored cells now.
     void GenerateShadowPng();
     // Hands the explored cells to the image encoder's thread and goes on;

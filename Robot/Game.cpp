@@ -332,6 +332,8 @@ void Game::Step() {
     for (Player& player : m_players) {
         if (player.GetStatus() == 1) player.WriteData();
     }
+    // The game thread's own part of the marking, while the players think.
+    Robot::MarkRadarCells();
     if (WaitForAnswers(frame)) {
         for (Player& player : m_players) player.StepRobots();
     }

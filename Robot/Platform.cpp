@@ -70,6 +70,44 @@ static_assert(sizeof(SchedAttributes) == 56, "the system's first version of the 
 // fraction of a millisecond of its wake-up on a busy machine.
 constexpr uint64_t SHORT_TIME_SLICE_NS = 300000;
 
+// The time the calling thread has spent blocked in this layer's waits.
+thread_local int64_t t_blockedNs = 0;
+
+// Adds the time from its making to its end to the thread's blocked time.
+class BlockedTime {
+public:
+    BlockedTime() : m_startNs(Platform::NowNs()) {}
+    ~BlockedTime() { t_blockedNs += Platform::NowNs() - m_startNs; }
+    BlockedTime(const BlockedTime&) = delete;
+    BlockedTime& operator=(const BlockedTime&) = delete;
+
+private:
+    int64_t m_startNs;
+};
+
+int64_t ThreadCpuNs() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// The thread's run delay as its scheduler statistics tell it; -1 where
+// the system has none (or hides them).
+int64_t SchedStatRunDelayNs() {
+    // Time on a processor, time waiting for one, time slices.  Kept open: it
+    // is read again and again.
+    thread_local int t_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    if (t_fd < 0) return -1;
+    char text[128];
+    const ssize_t n = pread(t_fd, text, sizeof text - 1, 0);
+    if (n <= 0) return -1;
+    text[n] = '\0';
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    if (sscanf(text, "%llu %llu", &running, &waiting) != 2) return -1;
+    return static_cast<int64_t>(waiting);
+}
+
 std::atomic<int> s_processorsForTest{0};
 std::atomic<int64_t (*)()> s_runDelayForTest{nullptr};
 
@@ -222,18 +260,21 @@ int64_t NowNs() {
 void SleepUntil(int64_t counter) {
     if (s_testCounter.load(std::memory_order_relaxed)) return;
     const timespec until = CounterTime(counter);
+    BlockedTime blocked;
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
 }
 
 void SleepMs(int64_t ms) {
     timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000 * 1000000)};
+    BlockedTime blocked;
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
 void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) {
     static_assert(sizeof word == sizeof(uint32_t), "a futex is a plain 32-bit word");
+    BlockedTime blocked;
     syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
 }
 
@@ -253,35 +294,34 @@ bool StartThread(std::unique_ptr<std::thread>& thread, std::function<void()> bod
     return true;
 }
 
-int ProcessorsAllowed() {
+int ProcessorsAllowed(bool* byQuota) {
     const int forTest = s_processorsForTest.load(std::memory_order_relaxed);
+    if (byQuota) *byQuota = false;
     if (forTest > 0) return forTest;
     const int affinity = AffinityCount();
     const int quota = QuotaProcessors();
-    return std::max(1, quota > 0 ? std::min(affinity, quota) : affinity);
+    if (quota <= 0 || quota >= affinity) return affinity;
+    if (byQuota) *byQuota = true;
+    return quota;
 }
 
 int64_t ThreadRunDelayNs() {
     int64_t (*forTest)() = s_runDelayForTest.load(std::memory_order_relaxed);
     if (forTest) return forTest();
-    // The thread's own scheduler statistics: time on a processor, time
-    // waiting for one, time slices.  Kept open: it is read again and again.
-    thread_local int t_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    if (t_fd < 0) return -1;
-    char text[128];
-    const ssize_t n = pread(t_fd, text, sizeof text - 1, 0);
-    if (n <= 0) return -1;
-    text[n] = '\0';
-    unsigned long long running = 0;
-    unsigned long long waiting = 0;
-    if (sscanf(text, "%llu %llu", &running, &waiting) != 2) return -1;
-    return static_cast<int64_t>(waiting);
+    const int64_t delay = SchedStatRunDelayNs();
+    return delay >= 0 ? delay : EstimatedRunDelayNs();
 }
 
-int64_t ThreadPreemptions() {
-    rusage usage;
-    if (getrusage(RUSAGE_THREAD, &usage) != 0) return -1;
-    return usage.ru_nivcsw;
+int64_t EstimatedRunDelayNs() {
+    thread_local const int64_t t_startNs = NowNs();
+    thread_local const int64_t t_startCpuNs = ThreadCpuNs();
+    thread_local const int64_t t_startBlockedNs = t_blockedNs;
+    thread_local int64_t t_lastNs = 0;
+    const int64_t off = (NowNs() - t_startNs) - (ThreadCpuNs() - t_startCpuNs) - (t_blockedNs - t_startBlockedNs);
+    // Clocks read one after another may disagree by a little; the figure
+    // never goes back.
+    t_lastNs = std::max(t_lastNs, off);
+    return t_lastNs;
 }
 
 void SetProcessorsAllowedForTest(int count) { s_processorsForTest.store(count, std::memory_order_relaxed); }
@@ -767,6 +807,7 @@ void WaitForPipes(const PipeHandle* readPipes, int count, int64_t until) {
     for (const IoRecord* r = s_unfinishedWrites.m_pHead; r; r = r->m_pNext) fds.push_back(pollfd{r->m_hPipe, POLLOUT, 0});
     const int64_t left = std::max<int64_t>(0, until - SystemCounter());
     const timespec timeout = CounterTime(left);
+    BlockedTime blocked;
     ppoll(fds.data(), fds.size(), &timeout, nullptr);
 }
 

@@ -57,16 +57,20 @@ bool StartThread(std::unique_ptr<std::thread>& thread, std::function<void()> bod
 
 // The processors this process may keep busy: those of its affinity mask,
 // or fewer when its control group's processor quota allows fewer (a part of
-// a processor counts as one); at least 1.  Read anew at each call.
-int ProcessorsAllowed();
+// a processor counts as one; byQuota then tells so); at least 1.  Read anew
+// at each call.
+int ProcessorsAllowed(bool* byQuota = nullptr);
 
 // The time the calling thread has spent ready to run but waiting for a
-// processor, in nanoseconds since it began; -1 when the system does not tell.
+// processor, in nanoseconds since it began: as the system's scheduler
+// statistics tell it, or where they are missing (or hidden), as
+// EstimatedRunDelayNs finds it.
 int64_t ThreadRunDelayNs();
 
-// The times the calling thread has lost its processor to another thread
-// while it could have run on (involuntary switches); -1 when unknown.
-int64_t ThreadPreemptions();
+// The time the calling thread has not spent on a processor, nor blocked in
+// a wait of this layer, since its first call: what it lost to other threads
+// while it could have run (a wake-up's delay is not in it).
+int64_t EstimatedRunDelayNs();
 
 // Replace what the two functions above report, for a test: count 0 and a
 // null function restore the system's own figures.

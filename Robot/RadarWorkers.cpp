@@ -21,7 +21,7 @@ constexpr int64_t TASK_SPIN_US = 500;
 constexpr int64_t REPORT_SPIN_US = 200;
 // A worker's spin keeps a processor busy while the game thread, the
 // players, the image encoder and the other workers may want theirs.
-constexpr int TASK_SPIN_PROCESSORS = 4 + PLAYER_ROBOT_NUMS;
+constexpr int TASK_SPIN_PROCESSORS = 2;
 // The game thread's spin waits for the workers that help it.
 constexpr int REPORT_SPIN_PROCESSORS = 2;
 
@@ -82,6 +82,14 @@ struct Pool {
     // came promptly are written by both sides.
     WakePolicy wakePolicy;
     int wokenCount = 0;
+    // Wake-ups still to pass on: each woken worker wakes the next, so that
+    // the release pays for one wake-up only (on some machines each costs
+    // the waker several microseconds).
+    std::atomic<int> wakesToPass{0};
+    // The workers the game thread wants helping (set at each release), and
+    // those that spin for their next task now.
+    std::atomic<int> helpers{0};
+    std::atomic<int> spinners{0};
     std::atomic<int64_t> releaseNs{0};
     std::atomic<int> promptCount{0};
 
@@ -111,6 +119,14 @@ void Report(std::atomic<uint32_t>& bits, int id) {
 void WaitForReports(SpinPolicy& spin, const std::atomic<uint32_t>& bits) {
     const uint32_t request = s_pool.requestBits;
     s_pool.doneBell.Wait(spin, [&bits, request] { return bits == request; });
+}
+
+// A worker just woken for tasks wakes the next one, while tasks are left.
+void PassWakeUpOn() {
+    int left = s_pool.wakesToPass;
+    while (left > 0 && !s_pool.wakesToPass.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left > 0 && Robot::m_taskBits != 0) s_pool.taskBell.Ring(1);
 }
 
 // How many workers the release wants awake for its tasks.
@@ -161,6 +177,7 @@ void RadarWorkers::Release() {
     s_pool.requestBits = request;
     s_pool.gameTaskBits = 0;
     s_pool.wokenCount = 0;
+    s_pool.wakesToPass = 0;
     s_pool.promptCount = 0;
     s_pool.releaseNs = Platform::NowNs();
     Robot::m_taskBits.exchange(request);
@@ -172,8 +189,13 @@ void RadarWorkers::Release() {
     }
     const int sleeping = s_pool.taskBell.Sleepers();
     const int awake = std::max(0, workers - sleeping);
-    const int wake = std::min(sleeping, WantedHelpers(__builtin_popcount(request), workers) - awake);
-    if (wake > 0 && s_pool.wakePolicy.ShouldWake() && s_pool.taskBell.Ring(wake)) s_pool.wokenCount = wake;
+    const int helpers = WantedHelpers(__builtin_popcount(request), workers);
+    s_pool.helpers.store(helpers, std::memory_order_relaxed);
+    const int wake = std::min(sleeping, helpers - awake);
+    if (wake > 0 && s_pool.wakePolicy.ShouldWake()) {
+        s_pool.wakesToPass = wake - 1;
+        if (s_pool.taskBell.Ring(1)) s_pool.wokenCount = wake;
+    }
     Robot::TakeCellClearance();
 }
 
@@ -189,18 +211,22 @@ void RadarWorkers::WaitScans() {
     if (s_pool.wokenCount > 0) s_pool.wakePolicy.Judge(s_pool.promptCount > 0);
 }
 
-void RadarWorkers::WaitMarks() {
+void RadarWorkers::MarkOwnTasks() {
     for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
         if ((s_pool.gameTaskBits & TaskBit(id)) == 0) continue;
         s_pool.taskRobot[id]->MarkDueCells(true);
         SecondPlayerRobot(id).MarkDueCells(true);
         Report(s_pool.markedBits, id);
     }
+    s_pool.gameTaskBits = 0;
+}
+
+void RadarWorkers::WaitMarks() {
+    MarkOwnTasks();
     WaitForReports(s_pool.marksSpin, s_pool.markedBits);
     s_pool.markedBits.exchange(0);
     Robot::DropCellClearance();
     s_pool.requestBits = 0;
-    s_pool.gameTaskBits = 0;
 }
 
 // ---------------------------------------------------------------- workers
@@ -209,8 +235,14 @@ void RadarWorkers::Serve(Robot* robot) {
     SpinPolicy spin(TASK_SPIN_US, TASK_SPIN_PROCESSORS);
     auto ready = [robot] { return robot->m_bStop || Robot::m_taskBits != 0; };
     for (;;) {
-        const bool spun = spin.Spin(ready);
-        if (!spun) s_pool.taskBell.Block(ready);
+        // No more workers spin than the frames want helping.
+        const bool maySpin = s_pool.spinners.fetch_add(1) < s_pool.helpers.load(std::memory_order_relaxed);
+        const bool spun = maySpin ? spin.Spin(ready) : ready();
+        --s_pool.spinners;
+        if (!spun) {
+            s_pool.taskBell.Block(ready);
+            PassWakeUpOn();
+        }
         if (robot->m_bStop) return;
         // The tasks came at the release, whenever the worker saw them.
         const int64_t release = s_pool.releaseNs;

@@ -69,9 +69,13 @@ public:
     // Wakes every sleeping worker, so that one whose stop flag is set ends.
     static void WakeAll();
 
-    // The game thread's three steps of a frame.
+    // The game thread's steps of a frame: the release, the wait for the
+    // scans, the marking of the cells of the tasks it ran itself (best done
+    // while the players think; WaitMarks does it otherwise), the wait for
+    // the marking.
     static void Release();
     static void WaitScans();
+    static void MarkOwnTasks();
     static void WaitMarks();
 
     // A worker's life: takes and runs tasks until the robot's stop flag is set.

@@ -492,6 +492,8 @@ void Robot::WaitRadarTasks() {
 
 void Robot::WaitRadarScans() { RadarWorkers::WaitScans(); }
 
+void Robot::MarkRadarCells() { RadarWorkers::MarkOwnTasks(); }
+
 void Robot::WaitRadarMarks() { RadarWorkers::WaitMarks(); }
 
 void Robot::RadarThreadProc(Robot* robot) { RadarWorkers::Serve(robot); }

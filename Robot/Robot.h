@@ -78,6 +78,8 @@ public:
     static void StartRadarTasks();
     static void WaitRadarTasks();
     static void WaitRadarScans();
+    // The cells of the tasks that the game thread ran itself, between the halves.
+    static void MarkRadarCells();
     static void WaitRadarMarks();
     static void RadarThreadProc(Robot* robot);
     // Fresh lidar of this robot and the explored cells along its beams.

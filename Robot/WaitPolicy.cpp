@@ -1,5 +1,6 @@
 #include "WaitPolicy.h"
 
+#include <sched.h>
 #include <algorithm>
 
 namespace {
@@ -32,16 +33,23 @@ bool LoadGauge::ReadQuiet(int64_t now) {
     const int64_t delay = Platform::ThreadRunDelayNs();
     const int64_t lastDelay = m_windowStartDelayNs;
     m_windowStartDelayNs = delay;
-    if (delay >= 0) return (delay - lastDelay) * 100 <= BUSY_PERCENT * length;
-    const int64_t preemptions = Platform::ThreadPreemptions();
-    const int64_t lastPreemptions = m_windowStartPreemptions;
-    m_windowStartPreemptions = preemptions;
-    return preemptions >= 0 && preemptions - lastPreemptions < BUSY_PREEMPTIONS;
+    return (delay - lastDelay) * 100 <= BusyPercent() * length;
+}
+
+int64_t LoadGauge::BusyPercent() const {
+    // The match's own threads share the processors with the game thread: a
+    // worker or two, the image encoder and the players may all want one at
+    // once, and so take a part of the game thread's time on a small machine
+    // without any other work there.
+    const int64_t processors = m_iProcessors.load(std::memory_order_relaxed);
+    return std::max(BUSY_PERCENT, 100 * OWN_THREADS_BESIDE / (processors + OWN_THREADS_BESIDE));
 }
 
 void LoadGauge::ReadProcessors(int64_t now) {
     m_processorsReadNs = now;
-    m_iProcessors = Platform::ProcessorsAllowed();
+    bool byQuota = false;
+    m_iProcessors = Platform::ProcessorsAllowed(&byQuota);
+    m_bQuota = byQuota;
 }
 
 LoadGauge& ProcessLoad() {
@@ -56,7 +64,8 @@ SpinPolicy::SpinPolicy(int64_t longestSpinUs, int processorsNeeded)
 
 bool SpinPolicy::MaySpin() const {
     const LoadGauge& load = ProcessLoad();
-    return m_allowedNs > 0 && load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= m_iProcessorsNeeded;
+    return m_allowedNs > 0 && load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= m_iProcessorsNeeded &&
+           !load.IsQuotaBound();
 }
 
 void SpinPolicy::Learn() { Learn(Platform::NowNs()); }
@@ -70,11 +79,7 @@ void SpinPolicy::Learn(int64_t readyNs) {
     }
 }
 
-void SpinPolicy::Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
+void SpinPolicy::Pause() { sched_yield(); }
 
 // ---------------------------------------------------------------- Doorbell
 

@@ -20,9 +20,8 @@
 // Whether the machine has processors to spare for this process, and how
 // many it may use.  One thread measures (the game thread); any thread may
 // ask.  The signal is the part of each stretch of time in which the
-// measuring thread was ready to run but waited for a processor; where the
-// system does not tell that, how often the thread lost its processor to
-// another while it could have run on.
+// measuring thread was ready to run but waited for a processor
+// (Platform::ThreadRunDelayNs).
 class LoadGauge {
 public:
     // Called often by the measuring thread: takes a reading when a stretch
@@ -34,31 +33,38 @@ public:
     // Platform::ProcessorsAllowed as last read (at the first Measure, then
     // about once a second); 1 before.
     int ProcessorsAllowed() const { return m_iProcessors.load(std::memory_order_relaxed); }
+    // Whether a processor quota allows fewer processors than the affinity
+    // mask: every spin then spends what the work itself could have used.
+    bool IsQuotaBound() const { return m_bQuota.load(std::memory_order_relaxed); }
 
 private:
     static constexpr int64_t FIRST_WINDOW_NS = 5000000;
     static constexpr int64_t WINDOW_NS = 50000000;
     static constexpr int64_t PROCESSORS_READ_NS = 1000000000;
     static constexpr int64_t BUSY_PERCENT = 10;
-    // Lost processors per stretch that make it busy, where only they tell.
-    static constexpr int64_t BUSY_PREEMPTIONS = 4;
+    // The threads of the match beside the game thread and its helpers that
+    // may want a processor at the same time: the players and the encoder.
+    static constexpr int64_t OWN_THREADS_BESIDE = 2;
     // Quiet stretches in a row before there are processors to spare: the
     // spins and wake-ups that follow a quiet stretch make the next one busy
     // on a machine that is not quiet.
     static constexpr int QUIET_WINDOWS = 2;
 
-    // Whether the stretch that ends now was quiet; false when nothing tells.
+    // Whether the stretch that ends now was quiet.
     bool ReadQuiet(int64_t now);
+    // The part of a stretch, in percent, above which waiting for a processor
+    // means other work on the machine.
+    int64_t BusyPercent() const;
     void ReadProcessors(int64_t now);
 
     int64_t m_windowStartNs = -1;
     int64_t m_windowStartDelayNs = 0;
-    int64_t m_windowStartPreemptions = 0;
     int64_t m_processorsReadNs = -1;
     int m_iQuietWindows = 0;
     bool m_bMeasured = false;
     std::atomic<bool> m_bSpare{false};
     std::atomic<int> m_iProcessors{1};
+    std::atomic<bool> m_bQuota{false};
 };
 
 // The gauge of the whole process, which the spins and the lidar workers
@@ -66,9 +72,10 @@ private:
 LoadGauge& ProcessLoad();
 
 // How long one place that waits for other threads spins before it blocks.
-// No spin at all while the process's gauge finds no processor to spare, or
+// No spin at all while the process's gauge finds no processor to spare,
 // while the process may use fewer processors than the place needs to spin
-// (the spinner's and those of the threads it waits for).  Otherwise the
+// (the spinner's and those of the threads it waits for), or while a quota
+// bounds its processor time.  Otherwise the
 // spin follows the place's recent waits: after a wait that the longest spin
 // would have covered, the next spin may be twice as long (up to the
 // longest); after a longer one it is halved.  A spin that finds it lost its
@@ -135,11 +142,11 @@ bool SpinPolicy::Spin(Ready ready) {
     for (unsigned i = 1;; ++i) {
         if (ready()) return true;
         // The clock is read now and then only: it costs more than a pause.
-        if (i % 8 == 0) {
+        if (i % 1 == 0) {
             const int64_t last = now;
             now = Platform::NowNs();
-            m_bLostProcessor = now - last > LOST_PROCESSOR_NS;
-            if (m_bLostProcessor || now >= until) return false;
+            (void)last;
+            if (now >= until) return false;
         }
         Pause();
     }

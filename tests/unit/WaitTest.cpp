@@ -4,6 +4,8 @@
 // processors to the players while it waits for them.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,8 +17,8 @@
 #include <vector>
 
 #include "Platform.h"
-#include "WaitPolicy.h"
 #include "RunProcess.h"
+#include "WaitPolicy.h"
 
 namespace {
 
@@ -33,6 +35,52 @@ void FinishOrAbort(std::future<void>& done, const char* what) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- the estimated run delay
+
+namespace {
+
+// Spins for the time given; the estimate of its run delay in percent of it.
+int64_t SpinAndEstimatePercent(std::chrono::milliseconds length) {
+    const int64_t startDelay = Platform::EstimatedRunDelayNs();
+    const int64_t start = Platform::NowNs();
+    const auto until = std::chrono::steady_clock::now() + length;
+    while (std::chrono::steady_clock::now() < until) {
+    }
+    return (Platform::EstimatedRunDelayNs() - startDelay) * 100 / (Platform::NowNs() - start);
+}
+
+}  // namespace
+
+// Where the system keeps no scheduler statistics, the time a thread could
+// have run but did not is what its clocks tell: a thread that blocks has
+// lost nothing, two busy threads on one processor have lost half their time.
+TEST(RunDelayEstimate, TellsBlockedFromStarvedTime) {
+    const int64_t startDelay = Platform::EstimatedRunDelayNs();
+    const int64_t start = Platform::NowNs();
+    for (int i = 0; i < 50; ++i) Platform::SleepMs(2);
+    EXPECT_LT((Platform::EstimatedRunDelayNs() - startDelay) * 100 / (Platform::NowNs() - start), 20);
+
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    ASSERT_EQ(sched_getaffinity(0, sizeof one, &one), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &one)) ++first;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    int64_t percent[2] = {};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 2; ++k) {
+        threads.emplace_back([&one, &percent, k] {
+            if (pthread_setaffinity_np(pthread_self(), sizeof one, &one) != 0) return;
+            percent[k] = SpinAndEstimatePercent(std::chrono::milliseconds(300));
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    // Each has had at most half the processor while both ran; the first to
+    // end ran alone for a little at the start or the end.
+    EXPECT_GE(percent[0] + percent[1], 60) << percent[0] << " " << percent[1];
+}
 
 // ---------------------------------------------------------------- doorbell
 

@@ -9,7 +9,7 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
     build-essential cmake pkg-config \
     libbox2d-dev \
-    libprotobuf-dev protobuf-compiler \
+    libprotobuf-dev protobuf-compiler python3-protobuf \
     libpng-dev zlib1g-dev \
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libx11-dev \
     libgtest-dev libgmock-dev googletest libbenchmark-dev \

@@ -282,6 +282,8 @@ void Wake(const std::atomic<uint32_t>& word, int count) {
     syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
 }
 
+void GiveWay() { sched_yield(); }
+
 // ---------------------------------------------------------------- threads and processors
 
 bool StartThread(std::unique_ptr<std::thread>& thread, std::function<void()> body) {

@@ -49,6 +49,10 @@ void WaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value);
 // Wakes at most count of the threads blocked in WaitWhileEqual on word.
 void Wake(const std::atomic<uint32_t>& word, int count);
 
+// Lets another thread that waits for the calling thread's processor run
+// first; returns at once when none does.
+void GiveWay();
+
 // ---------------------------------------------------------------- threads and processors
 
 // Starts a thread that runs body.  False (with LastError) when the system

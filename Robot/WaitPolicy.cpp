@@ -1,6 +1,5 @@
 #include "WaitPolicy.h"
 
-#include <sched.h>
 #include <algorithm>
 
 namespace {
@@ -72,14 +71,12 @@ void SpinPolicy::Learn() { Learn(Platform::NowNs()); }
 
 void SpinPolicy::Learn(int64_t readyNs) {
     const int64_t waited = readyNs - m_waitStartNs;
-    if (waited <= m_longestNs && !m_bLostProcessor) {
+    if (waited <= m_longestNs) {
         m_allowedNs = std::min(m_longestNs, m_allowedNs * 2 + SPIN_GROWTH_NS);
     } else {
         m_allowedNs /= 2;
     }
 }
-
-void SpinPolicy::Pause() { sched_yield(); }
 
 // ---------------------------------------------------------------- Doorbell
 

@@ -75,12 +75,12 @@ LoadGauge& ProcessLoad();
 // No spin at all while the process's gauge finds no processor to spare,
 // while the process may use fewer processors than the place needs to spin
 // (the spinner's and those of the threads it waits for), or while a quota
-// bounds its processor time.  Otherwise the
-// spin follows the place's recent waits: after a wait that the longest spin
-// would have covered, the next spin may be twice as long (up to the
-// longest); after a longer one it is halved.  A spin that finds it lost its
-// processor for a while stops at once and halves the next one.  Belongs to
-// the one thread that waits there.
+// bounds its processor time.  Otherwise the spin follows the place's recent
+// waits: after a wait that the longest spin would have covered, the next
+// spin may be twice as long (up to the longest); after a longer one it is
+// halved.  Between two looks the spinner gives its processor to any other
+// thread that wants it, so that a spin only takes a processor that would be
+// idle.  Belongs to the one thread that waits there.
 class SpinPolicy {
 public:
     SpinPolicy(int64_t longestSpinUs, int processorsNeeded);
@@ -94,18 +94,12 @@ public:
     void Learn(int64_t readyNs);
 
 private:
-    // A gap this long between two looks at the clock means that the
-    // processor went to another thread.
-    static constexpr int64_t LOST_PROCESSOR_NS = 50000;
-
     bool MaySpin() const;
-    static void Pause();
 
     int64_t m_longestNs;
     int64_t m_allowedNs;
     int m_iProcessorsNeeded;
     int64_t m_waitStartNs = 0;
-    bool m_bLostProcessor = false;
 };
 
 // Where threads wait for a condition that other threads make true.  A
@@ -134,21 +128,13 @@ private:
 
 template <class Ready>
 bool SpinPolicy::Spin(Ready ready) {
-    int64_t now = Platform::NowNs();
-    m_waitStartNs = now;
-    m_bLostProcessor = false;
+    m_waitStartNs = Platform::NowNs();
     if (!MaySpin()) return ready();
-    const int64_t until = now + m_allowedNs;
-    for (unsigned i = 1;; ++i) {
+    const int64_t until = m_waitStartNs + m_allowedNs;
+    for (;;) {
         if (ready()) return true;
-        // The clock is read now and then only: it costs more than a pause.
-        if (i % 1 == 0) {
-            const int64_t last = now;
-            now = Platform::NowNs();
-            (void)last;
-            if (now >= until) return false;
-        }
-        Pause();
+        if (Platform::NowNs() >= until) return false;
+        Platform::GiveWay();
     }
 }
 

@@ -79,12 +79,13 @@ make_quota_cgroup() {
     QUOTA_PROCS=$dir/cgroup.procs
 }
 
-# The cgroup goes once its processes have left it (a match's players may
-# take a moment to be reaped).
+# The cgroup goes once its processes have left it: a match's players may
+# take a moment to be reaped, and a match cut short by an interrupt is ended.
 remove_quota_cgroup() {
     [ -n "$QUOTA_DIR" ] && [ -d "$QUOTA_DIR" ] || return 0
     for _ in $(seq 50); do
         rmdir "$QUOTA_DIR" 2>/dev/null && return 0
+        kill -KILL $(cat "$QUOTA_DIR/cgroup.procs" 2>/dev/null) 2>/dev/null || true
         sleep 0.1
     done
     echo "could not remove $QUOTA_DIR" >&2

@@ -1,18 +1,4 @@
-// A player that drives its robots in circles and never trades.  Each robot
-// has its own speed and turn rate, and the turn rate drifts slowly, so the
-// circles wander over the arena and the lidar keeps finding new cells.
-#include <cmath>
+// A player that drives its robots in circles and never trades.
+#include "Circling.h"
 
-#include "PlayerIO.h"
-
-int main() {
-    return playerio::ServeFrameNumbers([](int frame, playerio::Answer& answer) {
-        for (int id = 0; id < 4; ++id) {
-            double speed = 2.0 + 0.5 * id;
-            double sign = (id % 2 == 0) ? 1.0 : -1.0;
-            double drift = 0.6 * std::sin(frame * 0.004 + id * 1.3);
-            answer.Command("forward", id, speed);
-            answer.Command("rotate", id, sign * (1.0 + drift));
-        }
-    });
-}
+int main() { return playerio::ServeFrameNumbers(playerio::AddCirclingCommands); }

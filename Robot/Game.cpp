@@ -334,7 +334,12 @@ void Game::Step() {
     }
     // The game thread's own part of the marking, while the players think.
     Robot::MarkRadarCells();
-    if (WaitForAnswers(frame)) {
+    // How long the players take tells the lidar workers whether helping
+    // pays (see LoadGauge::PlayersSetThePace).
+    const int64_t waitStart = Platform::NowNs();
+    const bool answered = WaitForAnswers(frame);
+    ProcessLoad().NoteAnswerWait(Platform::NowNs() - waitStart, !m_bFastMode);
+    if (answered) {
         for (Player& player : m_players) player.StepRobots();
     }
     Robot::WaitRadarMarks();
@@ -501,11 +506,6 @@ public:
     void WaitIdle() {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_doneCond.wait(lock, [this] { return m_iDone == m_iSubmitted; });
-    }
-
-    bool IsIdle() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_iDone == m_iSubmitted;
     }
 
     bool IsDone(int image) {
@@ -721,13 +721,15 @@ void Game::RenewShadowPng() {
 
 bool Game::ShouldEncodeHere() const {
     if (!TAKE_SHORTCUTS) return true;
-    // With no processor to spare, or none beside the game thread's, the
-    // encoder's thread would only compete with this one and with the
-    // players: the image is encoded here, once the encoder has caught up
-    // (images keep their order).
+    // With no processor to spare, or none beside the game thread's, or
+    // while the players set the pace, the encoder's thread would only
+    // compete with this one and with the players: the image is encoded
+    // here, once the encoder has caught up (images keep their order).  Not
+    // handing it more is what lets it catch up on a busy machine, and then
+    // sleep: a match whose threads keep several processors' queues busy is
+    // a bad neighbour to other work.
     const LoadGauge& load = ProcessLoad();
-    const bool spare = load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= 2;
-    return !spare && s_shadowEncoder.IsIdle();
+    return !load.HasProcessorsToSpare() || load.ProcessorsAllowed() < 2 || load.PlayersSetThePace();
 }
 
 void Game::WriteToReplay() {

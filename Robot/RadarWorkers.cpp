@@ -14,29 +14,28 @@
 
 namespace {
 
-// A worker waits for its next task through the rest of a frame, which
-// includes the players' answers; the game thread's wait for the reports
-// is short.  Both spin first as long as their recent waits say it pays.
+// A worker spins for its next task through the rest of a frame, which
+// includes the players' answers; the game thread's wait for the reports is
+// short, and spins as long as its recent waits say it pays.
 constexpr int64_t TASK_SPIN_US = 500;
 constexpr int64_t REPORT_SPIN_US = 200;
-// A worker's spin keeps a processor busy while the game thread, the
-// players, the image encoder and the other workers may want theirs.
-constexpr int TASK_SPIN_PROCESSORS = 2;
-// The game thread's spin waits for the workers that help it.
-constexpr int REPORT_SPIN_PROCESSORS = 2;
+// Either spin keeps a processor while the thread it waits for needs one.
+constexpr int SPIN_PROCESSORS = 2;
 
 // A woken worker that finds the release within this time of it came promptly.
 constexpr int64_t PROMPT_WAKE_NS = 100000;
 
-uint32_t TaskBit(int id) { return 1u << id; }
+// Task t is the lidar of robot t % 4 of player t / 4.
+constexpr int TASK_COUNT = PLAYER_ROBOT_NUMS * PLAYER_NUMS;
+
+uint32_t TaskBit(int task) { return 1u << task; }
 
 // Whether a release wakes sleeping workers.  While the game thread itself
 // finds no processor to spare, waking them would only take processors from
 // other work (another match, the players) while the game thread could run
 // their tasks itself.  And after wake-ups that came late, sleepers are left
 // alone for a while, twice as long each time up to a limit, so that waking
-// them is tried again now and then: where the gauge cannot tell, late
-// wake-ups are what shows a busy machine.
+// them is tried again now and then.
 class WakePolicy {
 public:
     bool ShouldWake() {
@@ -64,79 +63,110 @@ struct Pool {
     int workerCount = 0;
 
     // Written by the game thread before the release, read by the workers
-    // after it: the first player's robot of each task.
+    // after it: the first player's robot of each id, and the frame's tasks
+    // (for the reports, which ring the game thread when they complete them).
     Robot* taskRobot[PLAYER_ROBOT_NUMS] = {};
-    // The tasks of the frame in progress (for the reports, which ring the
-    // game thread when they complete it), and those the game thread ran.
     std::atomic<uint32_t> requestBits{0};
-    uint32_t gameTaskBits = 0;
+    // The tasks whose scans are done and whose cells are still to be
+    // marked, and those whose cells are marked.
+    std::atomic<uint32_t> markBits{0};
     std::atomic<uint32_t> markedBits{0};
 
-    // The workers wait for tasks (or their stop flag) here, the game
-    // thread for the reports.
+    // The workers wait for tasks (or their stop flag, or a call) here, the
+    // game thread for the reports.
     Doorbell taskBell;
     Doorbell doneBell;
 
-    // Game thread only: the wake-up policy and the workers woken by this
-    // frame's release.  The release's time and the woken workers that
-    // came promptly are written by both sides.
-    WakePolicy wakePolicy;
-    int wokenCount = 0;
-    // Wake-ups still to pass on: each woken worker wakes the next, so that
-    // the release pays for one wake-up only (on some machines each costs
-    // the waker several microseconds).
-    std::atomic<int> wakesToPass{0};
-    // The workers the game thread wants helping (set at each release), and
-    // those that spin for their next task now.
+    // The workers the game thread wants helping (set at each release),
+    // those that spin for their next task now, and the calls to sleeping
+    // workers to come and spin.
     std::atomic<int> helpers{0};
     std::atomic<int> spinners{0};
+    std::atomic<int> calls{0};
+
+    // A release's wake-ups: game thread only, but for the release's time
+    // and the woken workers that came promptly, which the workers write.
+    WakePolicy wakePolicy;
+    int wokenCount = 0;
     std::atomic<int64_t> releaseNs{0};
     std::atomic<int> promptCount{0};
 
-    SpinPolicy scansSpin{REPORT_SPIN_US, REPORT_SPIN_PROCESSORS};
-    SpinPolicy marksSpin{REPORT_SPIN_US, REPORT_SPIN_PROCESSORS};
+    SpinPolicy scansSpin{REPORT_SPIN_US, SPIN_PROCESSORS};
+    SpinPolicy marksSpin{REPORT_SPIN_US, SPIN_PROCESSORS};
 };
 
 Pool s_pool;
 
-Robot& SecondPlayerRobot(int id) { return Game::GetInstance()->GetPlayer(1).GetRobot(id); }
+Robot* TaskRobot(int task) {
+    if (task < PLAYER_ROBOT_NUMS) return s_pool.taskRobot[task];
+    return &Game::GetInstance()->GetPlayer(1).GetRobot(task - PLAYER_ROBOT_NUMS);
+}
 
-// Takes one of the frame's tasks that nobody has taken; -1 when none is left.
-int TakeTask() {
-    for (uint32_t bits = Robot::m_taskBits.load(); bits != 0; bits = Robot::m_taskBits.load()) {
-        const int id = __builtin_ctz(bits);
-        if (Robot::m_taskBits.fetch_and(~TaskBit(id)) & TaskBit(id)) return id;
+// Takes one of the tasks of the mask that nobody has taken; -1 when none is left.
+int TakeTask(std::atomic<uint32_t>& bits) {
+    for (uint32_t left = bits.load(); left != 0; left = bits.load()) {
+        const int task = __builtin_ctz(left);
+        if (bits.fetch_and(~TaskBit(task)) & TaskBit(task)) return task;
     }
     return -1;
 }
 
+bool AllReported(const std::atomic<uint32_t>& bits) { return bits == s_pool.requestBits; }
+
 // Only the report that completes the frame's mask can end the game thread's wait.
-void Report(std::atomic<uint32_t>& bits, int id) {
-    const uint32_t done = bits.fetch_or(TaskBit(id)) | TaskBit(id);
+void Report(std::atomic<uint32_t>& bits, int task) {
+    const uint32_t done = bits.fetch_or(TaskBit(task)) | TaskBit(task);
     if (done == s_pool.requestBits) s_pool.doneBell.Ring();
 }
 
 void WaitForReports(SpinPolicy& spin, const std::atomic<uint32_t>& bits) {
-    const uint32_t request = s_pool.requestBits;
-    s_pool.doneBell.Wait(spin, [&bits, request] { return bits == request; });
+    s_pool.doneBell.Wait(spin, [&bits] { return AllReported(bits); });
 }
 
-// A worker just woken for tasks wakes the next one, while tasks are left.
-void PassWakeUpOn() {
-    int left = s_pool.wakesToPass;
-    while (left > 0 && !s_pool.wakesToPass.compare_exchange_weak(left, left - 1)) {
-    }
-    if (left > 0 && Robot::m_taskBits != 0) s_pool.taskBell.Ring(1);
-}
+bool HasWork() { return Robot::m_taskBits != 0 || s_pool.markBits != 0; }
 
-// How many workers the release wants awake for its tasks.
-int WantedHelpers(int tasks, int workers) {
+// Whether the workers may spin for their tasks now.
+bool WorkersMaySpin() { return SpinPolicy::IsAllowed(SPIN_PROCESSORS); }
+
+// How many workers the frames want helping the game thread.
+int WantedHelpers(int workers) {
     const LoadGauge& load = ProcessLoad();
-    if (!load.HasProcessorsToSpare()) return 0;
-    return std::max(0, std::min({tasks, workers, load.ProcessorsAllowed() - 1}));
+    if (!load.HasProcessorsToSpare() || load.PlayersSetThePace()) return 0;
+    return std::max(0, std::min(workers, load.ProcessorsAllowed() - 1));
+}
+
+// Consumes one call to spin; false when there was none.
+bool TakeCall() {
+    int calls = s_pool.calls;
+    while (calls > 0 && !s_pool.calls.compare_exchange_weak(calls, calls - 1)) {
+    }
+    return calls > 0;
 }
 
 }  // namespace
+
+void RadarWorkers::RunScan(int task) {
+    TaskRobot(task)->ScanRecordedInputs();
+    Report(Robot::m_doneBits, task);
+    s_pool.markBits.fetch_or(TaskBit(task));
+}
+
+void RadarWorkers::RunMark(int task) {
+    TaskRobot(task)->MarkDueCells(true);
+    Report(s_pool.markedBits, task);
+}
+
+bool RadarWorkers::RunOneTask() {
+    int task = TakeTask(Robot::m_taskBits);
+    if (task >= 0) {
+        RunScan(task);
+        return true;
+    }
+    task = TakeTask(s_pool.markBits);
+    if (task < 0) return false;
+    RunMark(task);
+    return true;
+}
 
 void RadarWorkers::AddWorker(Robot* robot) {
     std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
@@ -166,18 +196,16 @@ void RadarWorkers::Release() {
             s_pool.taskRobot[id] = s_pool.workers[id].empty() ? nullptr : s_pool.workers[id].front();
     }
     uint32_t request = 0;
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        Robot* robot = s_pool.taskRobot[id];
-        if (!robot) continue;
-        // Robots whose inputs did not change need no task: standing robots
-        // cost no hand-off.
-        const bool due = robot->TakeRadarInputs() | SecondPlayerRobot(id).TakeRadarInputs();
-        if (due) request |= TaskBit(id);
+    for (int task = 0; task < TASK_COUNT; ++task) {
+        // Only the robots of the ids that have a worker; and robots whose
+        // inputs did not change need no task: standing robots cost no
+        // hand-off.
+        if (!s_pool.taskRobot[task % PLAYER_ROBOT_NUMS]) continue;
+        if (TaskRobot(task)->TakeRadarInputs()) request |= TaskBit(task);
     }
     s_pool.requestBits = request;
-    s_pool.gameTaskBits = 0;
+    s_pool.helpers.store(TAKE_SHORTCUTS ? WantedHelpers(workers) : workers, std::memory_order_relaxed);
     s_pool.wokenCount = 0;
-    s_pool.wakesToPass = 0;
     s_pool.promptCount = 0;
     s_pool.releaseNs = Platform::NowNs();
     Robot::m_taskBits.exchange(request);
@@ -187,24 +215,30 @@ void RadarWorkers::Release() {
         s_pool.taskBell.Ring();
         return;
     }
-    const int sleeping = s_pool.taskBell.Sleepers();
-    const int awake = std::max(0, workers - sleeping);
-    const int helpers = WantedHelpers(__builtin_popcount(request), workers);
-    s_pool.helpers.store(helpers, std::memory_order_relaxed);
-    const int wake = std::min(sleeping, helpers - awake);
-    if (wake > 0 && s_pool.wakePolicy.ShouldWake()) {
-        s_pool.wakesToPass = wake - 1;
-        if (s_pool.taskBell.Ring(1)) s_pool.wokenCount = wake;
-    }
+    WakeForTasks();
     Robot::TakeCellClearance();
 }
 
+void RadarWorkers::WakeForTasks() {
+    // Workers that may spin were called to do so while the players
+    // answered: a worker woken now may take the game thread's own processor
+    // for as long as its tasks last.
+    if (WorkersMaySpin()) return;
+    const int wake = std::min(s_pool.taskBell.Sleepers(), s_pool.helpers.load(std::memory_order_relaxed));
+    if (wake <= 0 || !s_pool.wakePolicy.ShouldWake()) return;
+    if (s_pool.taskBell.Ring(wake)) s_pool.wokenCount = wake;
+}
+
 void RadarWorkers::WaitScans() {
-    for (int id = TAKE_SHORTCUTS ? TakeTask() : -1; id >= 0; id = TakeTask()) {
-        s_pool.taskRobot[id]->ScanRecordedInputs();
-        SecondPlayerRobot(id).ScanRecordedInputs();
-        s_pool.gameTaskBits |= TaskBit(id);
-        Report(Robot::m_doneBits, id);
+    if (TAKE_SHORTCUTS) {
+        for (int task = TakeTask(Robot::m_taskBits); task >= 0; task = TakeTask(Robot::m_taskBits)) RunScan(task);
+        // Cells while the workers end their scans, one task at a time: the
+        // frame messages wait for the scans only.
+        while (!AllReported(Robot::m_doneBits)) {
+            const int task = TakeTask(s_pool.markBits);
+            if (task < 0) break;
+            RunMark(task);
+        }
     }
     WaitForReports(s_pool.scansSpin, Robot::m_doneBits);
     Robot::m_doneBits.exchange(0);
@@ -212,17 +246,40 @@ void RadarWorkers::WaitScans() {
 }
 
 void RadarWorkers::MarkOwnTasks() {
-    for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-        if ((s_pool.gameTaskBits & TaskBit(id)) == 0) continue;
-        s_pool.taskRobot[id]->MarkDueCells(true);
-        SecondPlayerRobot(id).MarkDueCells(true);
-        Report(s_pool.markedBits, id);
+    if (!TAKE_SHORTCUTS) return;
+    // Workers that help take the cells, while the game thread reads the
+    // answers; and those that sleep come and spin for the next frame.
+    if (s_pool.helpers.load(std::memory_order_relaxed) > 0) {
+        CallHelpers();
+        return;
     }
-    s_pool.gameTaskBits = 0;
+    // Alone, the game thread marks them now only while the players think
+    // on processors of their own.  Otherwise the players answer first: they
+    // were woken onto the game thread's processor, and a match whose threads
+    // run on several processors at once is a bad neighbour on a busy machine.
+    const LoadGauge& load = ProcessLoad();
+    if (!load.PlayersSetThePace() || !load.HasProcessorsToSpare()) return;
+    for (int task = TakeTask(s_pool.markBits); task >= 0; task = TakeTask(s_pool.markBits)) RunMark(task);
+}
+
+void RadarWorkers::CallHelpers() {
+    if (!WorkersMaySpin()) return;
+    int workers;
+    {
+        std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
+        workers = s_pool.workerCount;
+    }
+    const int sleeping = s_pool.taskBell.Sleepers();
+    const int call = std::min(sleeping, s_pool.helpers.load(std::memory_order_relaxed) - (workers - sleeping));
+    if (call <= 0) return;
+    s_pool.calls += call;
+    s_pool.taskBell.Ring(call);
 }
 
 void RadarWorkers::WaitMarks() {
-    MarkOwnTasks();
+    if (TAKE_SHORTCUTS) {
+        for (int task = TakeTask(s_pool.markBits); task >= 0; task = TakeTask(s_pool.markBits)) RunMark(task);
+    }
     WaitForReports(s_pool.marksSpin, s_pool.markedBits);
     s_pool.markedBits.exchange(0);
     Robot::DropCellClearance();
@@ -232,36 +289,28 @@ void RadarWorkers::WaitMarks() {
 // ---------------------------------------------------------------- workers
 
 void RadarWorkers::Serve(Robot* robot) {
-    SpinPolicy spin(TASK_SPIN_US, TASK_SPIN_PROCESSORS);
-    auto ready = [robot] { return robot->m_bStop || Robot::m_taskBits != 0; };
+    SpinPolicy spin(TASK_SPIN_US, SPIN_PROCESSORS);
+    auto ready = [robot] { return robot->m_bStop || HasWork(); };
+    auto readyOrCalled = [robot] { return robot->m_bStop || HasWork() || s_pool.calls > 0; };
     for (;;) {
-        // No more workers spin than the frames want helping.
+        // No more workers spin than the frames want helping.  The spin is
+        // not learnt from the waits: a worker that stopped spinning would
+        // miss its tasks and sleep longer and longer.  It stops where the
+        // frames no longer want it.
         const bool maySpin = s_pool.spinners.fetch_add(1) < s_pool.helpers.load(std::memory_order_relaxed);
         const bool spun = maySpin ? spin.Spin(ready) : ready();
         --s_pool.spinners;
         if (!spun) {
-            s_pool.taskBell.Block(ready);
-            PassWakeUpOn();
+            s_pool.taskBell.Block(readyOrCalled);
+            const bool called = TakeCall();
+            if (robot->m_bStop) return;
+            // Called to spin for the next frame's tasks.
+            if (called && !HasWork()) continue;
+            if (Platform::NowNs() - s_pool.releaseNs <= PROMPT_WAKE_NS) ++s_pool.promptCount;
         }
         if (robot->m_bStop) return;
-        // The tasks came at the release, whenever the worker saw them.
-        const int64_t release = s_pool.releaseNs;
-        spin.Learn(spun ? Platform::NowNs() : release);
-        if (!spun && Platform::NowNs() - release <= PROMPT_WAKE_NS) ++s_pool.promptCount;
-        // The scans of every task it takes first: the frame messages wait
-        // for them, not for the cells.
-        uint32_t mine = 0;
-        for (int id = TakeTask(); id >= 0; id = TakeTask()) {
-            s_pool.taskRobot[id]->ScanRecordedInputs();
-            SecondPlayerRobot(id).ScanRecordedInputs();
-            mine |= TaskBit(id);
-            Report(Robot::m_doneBits, id);
-        }
-        for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id) {
-            if ((mine & TaskBit(id)) == 0) continue;
-            s_pool.taskRobot[id]->MarkDueCells(true);
-            SecondPlayerRobot(id).MarkDueCells(true);
-            Report(s_pool.markedBits, id);
+        // Scans before cells: the frame messages wait for the scans only.
+        while (RunOneTask()) {
         }
         if (robot->m_bStop) return;
     }

@@ -2,58 +2,62 @@
 // player, that compute each frame, together with the game thread, the lidar
 // and the explored cells of all eight robots.
 //
-// Tasks.  A frame's work is one task per robot id k (0 to 3): the scans of
-// robot k of both players, each followed by the robot's lidar line, then the
-// marking of their explored cells.  Any worker may run any task, and so may
-// the game thread; a task runs once, on the thread that takes its bit, and
-// its results do not depend on which thread that is.  Robot k of the first
-// player is the robot whose worker was started first for id k.
+// Tasks.  A frame's work is one task per robot, bit t = id + 4 x player:
+// the robot's scan, followed by its lidar line, then the marking of its
+// explored cells.  Any worker may run any part of any task, and so may the
+// game thread; each part runs once, on the thread that takes its bit, and
+// its results do not depend on which thread that is.  The first player's
+// robot of an id is the robot whose worker was started first for that id; a
+// frame has tasks only for the ids that have a worker.
 //
-// The hand-off, bit k for task k:
-// - Robot::m_taskBits: set by the game thread at the release, for the tasks
-//   whose scan inputs changed; cleared by the thread that takes a task, with
-//   an atomic AND, so that exactly one thread finds it set.  Empty again
-//   when WaitScans returns.
-// - Robot::m_doneBits: set (atomic OR) by the thread that ran a task's scans,
-//   once both robots' m_radar and lidar lines are written.  The game thread
-//   waits in WaitScans until it holds every bit of the release, then empties
-//   it.
-// - The marked bits: set likewise once a task's cells are marked; waited for
-//   and emptied in WaitMarks.
-// - The report that completes a mask rings the game thread's doorbell; the
-//   release rings the workers' doorbell for as many sleeping workers as it
-//   wants helping (see below).
+// The hand-off, bit t for task t:
+// - Robot::m_taskBits: the scans still to take.  Set by the game thread at
+//   the release, for the robots whose scan inputs changed; a bit is cleared
+//   by the thread that takes the scan, with an atomic AND, so that exactly
+//   one thread finds it set.  Empty again when WaitScans returns.
+// - Robot::m_doneBits: set (atomic OR) by the thread that ran a scan, once
+//   the robot's m_radar and lidar line are written.  The game thread waits
+//   in WaitScans until it holds every bit of the release, then empties it.
+// - The cells still to mark: a task's bit is set by its scan's thread right
+//   after that report, and taken like a scan.  The marked bits are set once
+//   a task's cells are marked; the game thread waits for them and empties
+//   both in WaitMarks.
+// - The report that completes a mask rings the game thread's doorbell.
+//   Workers wait at a doorbell of their own for scans, cells to mark, their
+//   stop flag, or a call to spin for the next frame.
 //
 // Who owns what:
 // - Before the release, and after WaitMarks: the game thread, everything.
 // - Release: the game thread records every robot's scan inputs (its
 //   position and angle, the other robots' positions and products) in the
 //   robot.  From then on until WaitMarks no thread reads a body for the lidar.
-// - Release to WaitScans: the thread of task k reads its two robots'
-//   recorded inputs and writes their m_radar, their scan caches and their
-//   players' lidar lines of robot k; the game thread runs the workbenches'
-//   production (workbenches only) and takes tasks itself.
-// - WaitScans to WaitMarks: the thread of task k reads its robots' m_radar
-//   and recorded inputs and marks cells in their players' grids (atomic
-//   bytes that are only ever set) and the game's new-cell flag.  The game
-//   thread writes the frame messages, reads the answers, drives the robots
-//   and trades: none of that writes m_radar or the recorded inputs, and no
-//   grid is read before WaitMarks.  The cells of the tasks that the game
-//   thread ran are marked by it in WaitMarks.
+// - Release to WaitScans: a scan's thread reads its robot's recorded inputs
+//   and writes its m_radar, its scan cache and its player's lidar line of
+//   that robot; the game thread runs the workbenches' production
+//   (workbenches only) and takes scans and cells itself.
+// - Until WaitMarks: a marking thread reads its robot's m_radar and
+//   recorded inputs and marks cells in the player's grid (atomic bytes that
+//   are only ever set) and the game's new-cell flag.  Once WaitScans has
+//   returned the game thread writes the frame messages, reads the answers,
+//   drives the robots and trades: none of that writes m_radar or the
+//   recorded inputs, and no grid is read before WaitMarks.
 //
-// How many help.  The game thread takes every task that no worker has taken
-// when it reaches WaitScans, so the workers only ever shorten a frame.  A
-// release wakes sleeping workers only while the machine has processors to
-// spare (ProcessLoad), only as many as the process may keep busy besides
-// the game thread, and not while recent wake-ups came late: on a busy or
-// small machine the game thread runs the tasks itself and no wake-up is
-// paid for.  A worker spins for its next task only where the process may
-// use a processor for each of its threads that a frame keeps busy.
+// How many help.  The game thread takes every scan that no worker has taken
+// when it reaches WaitScans, and every cell left in WaitMarks, so the
+// workers only ever shorten a frame.  They help only while the machine has
+// processors to spare for the process (ProcessLoad) and the players answer
+// at once, and no more of them than the process may keep busy besides the
+// game thread: on a busy or small machine, or beside players that think,
+// the game thread runs the tasks itself and no wake-up is paid for.  Where
+// they may spin, helpers are called while the players answer and spin for
+// the next release, because a worker woken at the release may take the game
+// thread's own processor; elsewhere (a processor quota) the release wakes
+// them.
 //
 // Threads: AddWorker and RemoveWorker where a first-player robot is set up
-// or destroyed (start-up on the main thread, or a test); Release, WaitScans
-// and WaitMarks on the game thread; Serve on each worker.  The list of
-// workers is guarded by Robot::m_taskMutex.
+// or destroyed (start-up on the main thread, or a test); Release, WaitScans,
+// MarkOwnTasks and WaitMarks on the game thread; Serve on each worker.  The
+// list of workers is guarded by Robot::m_taskMutex.
 #pragma once
 
 #include <cstdint>
@@ -70,9 +74,8 @@ public:
     static void WakeAll();
 
     // The game thread's steps of a frame: the release, the wait for the
-    // scans, the marking of the cells of the tasks it ran itself (best done
-    // while the players think; WaitMarks does it otherwise), the wait for
-    // the marking.
+    // scans, its part while the players answer (cells to mark when nobody
+    // helps, or the call to the helpers), the wait for the cells.
     static void Release();
     static void WaitScans();
     static void MarkOwnTasks();
@@ -80,4 +83,16 @@ public:
 
     // A worker's life: takes and runs tasks until the robot's stop flag is set.
     static void Serve(Robot* robot);
+
+private:
+    // A task's scan, after which its cells may be marked, and its marking.
+    static void RunScan(int task);
+    static void RunMark(int task);
+    // Takes and runs a scan, or else the marking of a scanned task; false
+    // when neither is left.
+    static bool RunOneTask();
+    // The release's wake-ups, for workers that may not spin.
+    static void WakeForTasks();
+    // Calls sleeping workers to spin for the next frame, as many as it wants.
+    static void CallHelpers();
 };

@@ -487,6 +487,7 @@ void Robot::StartRadarTasks() { RadarWorkers::Release(); }
 
 void Robot::WaitRadarTasks() {
     WaitRadarScans();
+    MarkRadarCells();
     WaitRadarMarks();
 }
 

@@ -78,7 +78,7 @@ public:
     static void StartRadarTasks();
     static void WaitRadarTasks();
     static void WaitRadarScans();
-    // The cells of the tasks that the game thread ran itself, between the halves.
+    // The game thread's part between the halves, while the players answer.
     static void MarkRadarCells();
     static void WaitRadarMarks();
     static void RadarThreadProc(Robot* robot);

@@ -20,11 +20,26 @@ void LoadGauge::Measure() {
     const bool started = m_windowStartNs >= 0;
     const bool quiet = ReadQuiet(now);
     if (started) {
-        m_iQuietWindows = quiet ? m_iQuietWindows + 1 : 0;
-        m_bSpare = m_iQuietWindows >= QUIET_WINDOWS;
+        Judge(quiet);
         m_bMeasured = true;
     }
     m_windowStartNs = now;
+}
+
+void LoadGauge::Judge(bool quiet) {
+    const bool spare = m_bSpare;
+    if (!quiet) {
+        // Spare processors that the match's own help made busy: before the
+        // next try, twice as long a quiet time as before.
+        if (spare) m_iQuietNeeded = std::min(MAX_QUIET_WINDOWS, m_iQuietNeeded * 2);
+        m_iQuietWindows = 0;
+        m_iSpareWindows = 0;
+        m_bSpare = false;
+        return;
+    }
+    ++m_iQuietWindows;
+    if (spare && ++m_iSpareWindows >= LASTING_SPARE_WINDOWS) m_iQuietNeeded = QUIET_WINDOWS;
+    m_bSpare = m_iQuietWindows >= m_iQuietNeeded;
 }
 
 bool LoadGauge::ReadQuiet(int64_t now) {
@@ -51,6 +66,11 @@ void LoadGauge::ReadProcessors(int64_t now) {
     m_bQuota = byQuota;
 }
 
+void LoadGauge::NoteAnswerWait(int64_t waitedNs, bool paced) {
+    m_meanAnswerWaitNs += (waitedNs - m_meanAnswerWaitNs) / ANSWER_WAIT_WEIGHT;
+    m_bPlayersPace = paced || m_meanAnswerWaitNs > PLAYERS_PACE_NS;
+}
+
 LoadGauge& ProcessLoad() {
     static LoadGauge s_gauge;
     return s_gauge;
@@ -61,11 +81,13 @@ LoadGauge& ProcessLoad() {
 SpinPolicy::SpinPolicy(int64_t longestSpinUs, int processorsNeeded)
     : m_longestNs(longestSpinUs * 1000), m_allowedNs(m_longestNs), m_iProcessorsNeeded(processorsNeeded) {}
 
-bool SpinPolicy::MaySpin() const {
+bool SpinPolicy::IsAllowed(int processorsNeeded) {
     const LoadGauge& load = ProcessLoad();
-    return m_allowedNs > 0 && load.HasProcessorsToSpare() && load.ProcessorsAllowed() >= m_iProcessorsNeeded &&
+    return load.HasProcessorsToSpare() && !load.PlayersSetThePace() && load.ProcessorsAllowed() >= processorsNeeded &&
            !load.IsQuotaBound();
 }
+
+bool SpinPolicy::MaySpin() const { return m_allowedNs > 0 && IsAllowed(m_iProcessorsNeeded); }
 
 void SpinPolicy::Learn() { Learn(Platform::NowNs()); }
 

@@ -37,6 +37,15 @@ public:
     // mask: every spin then spends what the work itself could have used.
     bool IsQuotaBound() const { return m_bQuota.load(std::memory_order_relaxed); }
 
+    // The measuring thread tells, after each frame's wait for the players'
+    // answers, how long it waited, and whether the frame was paced.
+    void NoteAnswerWait(int64_t waitedNs, bool paced);
+    // True while the players set the pace of the frames: paced frames, or
+    // answers that come much later than the referee's own work of a frame.
+    // More threads cannot make such frames much shorter, and their wake-ups
+    // and cold caches cost processor time that the players may want.
+    bool PlayersSetThePace() const { return m_bPlayersPace.load(std::memory_order_relaxed); }
+
 private:
     static constexpr int64_t FIRST_WINDOW_NS = 5000000;
     static constexpr int64_t WINDOW_NS = 50000000;
@@ -44,14 +53,24 @@ private:
     static constexpr int64_t BUSY_PERCENT = 10;
     // The threads of the match beside the game thread and its helpers that
     // may want a processor at the same time: the players and the encoder.
-    static constexpr int64_t OWN_THREADS_BESIDE = 2;
+    static constexpr int64_t OWN_THREADS_BESIDE = 3;
     // Quiet stretches in a row before there are processors to spare: the
     // spins and wake-ups that follow a quiet stretch make the next one busy
-    // on a machine that is not quiet.
+    // on a machine that is not quiet.  Each time they do, twice as many are
+    // needed the next time, up to a limit; spare processors that last a
+    // while make it the first number again.
     static constexpr int QUIET_WINDOWS = 2;
+    static constexpr int MAX_QUIET_WINDOWS = 64;
+    static constexpr int LASTING_SPARE_WINDOWS = 20;
+    // Answers this late on average leave the frame to the players; the
+    // average follows the last frames (a sixteenth each).
+    static constexpr int64_t PLAYERS_PACE_NS = 1000000;
+    static constexpr int ANSWER_WAIT_WEIGHT = 16;
 
     // Whether the stretch that ends now was quiet.
     bool ReadQuiet(int64_t now);
+    // Takes in the stretch that ended.
+    void Judge(bool quiet);
     // The part of a stretch, in percent, above which waiting for a processor
     // means other work on the machine.
     int64_t BusyPercent() const;
@@ -61,10 +80,14 @@ private:
     int64_t m_windowStartDelayNs = 0;
     int64_t m_processorsReadNs = -1;
     int m_iQuietWindows = 0;
+    int m_iQuietNeeded = QUIET_WINDOWS;
+    int m_iSpareWindows = 0;
     bool m_bMeasured = false;
     std::atomic<bool> m_bSpare{false};
     std::atomic<int> m_iProcessors{1};
     std::atomic<bool> m_bQuota{false};
+    int64_t m_meanAnswerWaitNs = 0;
+    std::atomic<bool> m_bPlayersPace{false};
 };
 
 // The gauge of the whole process, which the spins and the lidar workers
@@ -72,15 +95,16 @@ private:
 LoadGauge& ProcessLoad();
 
 // How long one place that waits for other threads spins before it blocks.
-// No spin at all while the process's gauge finds no processor to spare,
-// while the process may use fewer processors than the place needs to spin
-// (the spinner's and those of the threads it waits for), or while a quota
-// bounds its processor time.  Otherwise the spin follows the place's recent
-// waits: after a wait that the longest spin would have covered, the next
-// spin may be twice as long (up to the longest); after a longer one it is
-// halved.  Between two looks the spinner gives its processor to any other
-// thread that wants it, so that a spin only takes a processor that would be
-// idle.  Belongs to the one thread that waits there.
+// No spin at all while the process's gauge finds no processor to spare or
+// tells that the players set the pace, while the process may use fewer
+// processors than the place needs to spin (the spinner's and those of the
+// threads it waits for), or while a quota bounds its processor time.
+// Otherwise the spin follows the place's recent waits (where its owner
+// calls Learn): after a wait that the longest spin would have covered, the
+// next spin may be twice as long (up to the longest); after a longer one it
+// is halved.  Between two looks the spinner gives its processor to any
+// other thread that wants it, so that a spin only takes a processor that
+// would be idle.  Belongs to the one thread that waits there.
 class SpinPolicy {
 public:
     SpinPolicy(int64_t longestSpinUs, int processorsNeeded);
@@ -92,6 +116,9 @@ public:
     // when that was before the waiter saw it.
     void Learn();
     void Learn(int64_t readyNs);
+    // Whether the machine lets a place that needs the processors given spin
+    // at all now (its recent waits aside).
+    static bool IsAllowed(int processorsNeeded);
 
 private:
     bool MaySpin() const;

@@ -7,7 +7,7 @@ trap 'rm -rf "$WORK"' EXIT
 
 bench_build() {
     cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$BUILD_DIR" -j4 --target zvref players testplayers zvreplaystat zvmsgcount zvsleepprobe zvpingpong FloorBench >/dev/null
+    cmake --build "$BUILD_DIR" -j4 --target zvref players testplayers zvreplaystat zvmsgcount zvsleepprobe zvpingpong zvhideschedstat FloorBench >/dev/null
 }
 
 # play_match <name> <program>: a whole fast match of the program against

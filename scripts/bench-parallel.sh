@@ -2,7 +2,10 @@
 # Many fast matches on one machine, as an organiser plays them.  First one
 # match alone, then K = nproc of the same match side by side; two circlers
 # (they answer at once and drive every robot) on the demo map.
-#   scripts/bench-parallel.sh [K]
+#   scripts/bench-parallel.sh [-s] [K]
+# -s plays every match as on a system without scheduler statistics (the
+# referee then tells a busy machine from its threads' clocks): a preloaded
+# library makes the files that hold them unreadable.
 # Prints the alone match (wall and referee CPU seconds, user + sys), then:
 #   makespan    wall time from the start of the first to the end of the last
 #   bound       K x (CPU seconds alone) / cores: the makespan if the referees'
@@ -16,6 +19,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/bench-common.sh
+
+PRELOAD=()
+if [ "${1:-}" = -s ]; then
+    PRELOAD=("LD_PRELOAD=$PWD/$BUILD_DIR/tools/libzvhideschedstat.so")
+    shift
+fi
 bench_build
 
 CORES=$(nproc)
@@ -25,7 +34,7 @@ PLAYER=$BUILD_DIR/players/circler
 # start_match <name>: a fast match in the background; its time, result and
 # log lines go to $WORK/<name>.*
 start_match() {
-    env -u DISPLAY /usr/bin/time -f "%e %U %S" -o "$WORK/$1.time" \
+    env -u DISPLAY "${PRELOAD[@]}" /usr/bin/time -f "%e %U %S" -o "$WORK/$1.time" \
         "$BUILD_DIR/zvref" -f -m "$MAP" -r "$WORK/$1.rep" "$PLAYER" "$PLAYER" \
         >"$WORK/$1.out" 2>"$WORK/$1.err" &
 }

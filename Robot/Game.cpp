@@ -358,7 +358,7 @@ void Game::GameOver() {
         if (player.IsOver()) status = player.GetStatusText();
     }
     PrintResult(status);
-    QuitProcess(0);
+    Platform::QuitProcess(0);
 }
 
 void Game::PrintResult(const std::string& status) {

@@ -1,9 +1,15 @@
-// The seam to the operating system.
+// The seam to the operating system, and its system basics.
 //
-// Everything the referee needs of the system (the clock, waiting and waking
-// threads, starting them, the processors it may use and how busy they are,
-// ending the process, making a directory, child processes and their pipes)
-// is reached through this module and nothing else names a system call.
+// Everything the referee needs of the system is reached through the seam's
+// three headers, and nothing else names a system call:
+// - this one: the clock, sleeping, waiting and waking threads, starting
+//   them, the processors the process may use and how busy they are, the
+//   scheduler's time slices, the layer's errors, making a directory and
+//   ending the process;
+// - PlatformProcesses.h: child processes (the command line's split, their
+//   start and end);
+// - PlatformPipes.h: the pipes to them and the asynchronous reads and
+//   writes on those pipes.
 // Tests replace the clock through SetCounterForTest, and the processors and
 // their load through SetProcessorsAllowedForTest and SetRunDelayForTest.
 #pragma once
@@ -14,9 +20,10 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace Platform {
+
+// ---------------------------------------------------------------- clock
 
 // A monotonic high-resolution counter and its ticks per second (the
 // frequency never changes during a run).
@@ -27,13 +34,10 @@ int64_t PerformanceFrequency();
 // restores the system's clock.
 void SetCounterForTest(int64_t (*counter)());
 
-// Creates one directory; false when it could not be made (it may exist).
-bool MakeDirectory(const char* path);
-
-// ---------------------------------------------------------------- waiting
-
 // The monotonic clock in nanoseconds, for measuring short waits.
 int64_t NowNs();
+
+// ---------------------------------------------------------------- waiting
 
 // Sleeps until PerformanceCounter reaches the value.  A test counter moves
 // only when it is read, so with one the call returns at once.
@@ -94,122 +98,20 @@ void SetTimeSlices(TimeSlices slices);
 // ---------------------------------------------------------------- errors
 
 // The calling thread's last error of this layer (an errno value): set by
-// every function below that reports a failure, kept until the next failure.
+// every function of the seam that reports a failure, kept until the next
+// failure.
 uint32_t LastError();
 
 // The system's text for an error code ("Unknown error N" when it has none).
 std::string ErrorText(uint32_t code);
 
-// ---------------------------------------------------------------- child processes and pipes
-//
-// Threads: the pipe operations, the list of unfinished writes and
-// RunDueCompletions belong to the one thread that does pipe I/O at a time
-// (the main thread during start-up, then the game thread; the hand-over is
-// ordered by the start of the game thread).  Completions are queued per
-// thread: a completion runs in RunDueCompletions of the thread whose call
-// finished the operation.
+// ---------------------------------------------------------------- files and the process
 
-// A child process (its process id) and a pipe end (a file descriptor).
-using ProcessHandle = int;
-using PipeHandle = int;
-constexpr int INVALID_HANDLE_VALUE = -1;
-
-// The pipe buffer the layer asks for, and the most one read delivers.
-constexpr uint32_t PIPE_BUFFER_SIZE = 0x20000;
-
-// Splits a command line into the program and its arguments as a command line
-// is split on the referee's other platform (see the rules at the definition).
-std::vector<std::string> SplitCommandLine(const std::string& cmdLine);
-
-enum class PipeDirection {
-    FROM_CHILD,  // the referee reads: the child's standard output
-    TO_CHILD,    // the referee writes: the child's standard input
-};
-
-// Creates one pipe.  The referee's end is non-blocking; both ends are
-// close-on-exec (StartProcess gives the child its end as a standard one); a
-// buffer of PIPE_BUFFER_SIZE bytes is asked for where the system allows it.
-// Also makes a write into a closed pipe an error instead of a fatal signal.
-// False with both ends INVALID_HANDLE_VALUE when the system has no pipe.
-bool CreatePipe(PipeDirection direction, PipeHandle& refereeEnd, PipeHandle& childEnd);
-
-// Closes a pipe end.  Unfinished writes into it complete with ECANCELED.
-void ClosePipe(PipeHandle pipe);
-
-// Which step of StartProcess failed.
-enum class StartFailure { NONE, WORK_DIR, PROGRAM };
-
-// Starts the program of the command line (split by SplitCommandLine, found as
-// execvp finds it) with the two pipe ends as its standard input and output,
-// the referee's standard error as its own, and no other descriptor of the
-// referee.  A non-empty workDir is entered by the child before the program
-// is looked up, so a relative program path names a program in it; the
-// referee's own directory never changes.  False, with the failed step and
-// LastError, when the directory or the program could not be entered or run;
-// it returns only once the child has either begun the program or failed.
-bool StartProcess(const std::string& cmdLine, const std::string& workDir, PipeHandle childStdIn,
-                  PipeHandle childStdOut, ProcessHandle& process, StartFailure& failure);
-
-// Kills the child (SIGKILL) and collects its exit; false when it cannot.
-bool TerminateProcess(ProcessHandle process);
-
-// ---------------------------------------------------------------- asynchronous pipe I/O
-
-struct IoRecord;
-
-// Called with the error code (0, or an errno value), the bytes moved and the
-// record of the operation.
-using IoCompletion = void (*)(uint32_t error, uint32_t bytes, IoRecord* record);
-
-// The bookkeeping of one asynchronous operation, the first member of the
-// caller's request so that the completion reaches the whole request from it.
-// Zero-filled (IoRecord()) before use; the caller owns the memory and must
-// keep it until the completion has run.  m_pTag is the caller's own (see
-// DiscardDueCompletions); the other fields belong to this layer.
-struct IoRecord {
-    const void* m_pTag = nullptr;
-    IoRecord* m_pNext = nullptr;
-    IoCompletion m_pfnComplete = nullptr;
-    PipeHandle m_hPipe = INVALID_HANDLE_VALUE;
-    const char* m_pData = nullptr;
-    uint32_t m_uLen = 0;
-    uint32_t m_uDone = 0;
-    uint32_t m_uError = 0;
-};
-
-enum class ReadStart {
-    QUEUED,  // data was read at once; the completion waits in this thread's queue
-    EMPTY,   // nothing to read yet; no completion follows
-    FAILED,  // end of file (LastError EPIPE) or another error; no completion follows
-};
-
-// Reads what the pipe holds, up to size bytes, without waiting.
-ReadStart ReadPipeAsync(PipeHandle pipe, char* buffer, uint32_t size, IoRecord* record, IoCompletion complete);
-
-// Accepts the whole of len bytes for the pipe without waiting: what the pipe
-// takes now is written now, the rest in later RunDueCompletions calls, in the
-// order of the writes; the completion runs once all is written or the pipe
-// has failed.  data must stay valid until then.  False (LastError set, no
-// completion) when the pipe refuses at once, e.g. EPIPE when the reader has
-// closed it, or ENOBUFS when more than 1 MiB already waits unread for it.
-bool WritePipeAsync(PipeHandle pipe, const char* data, uint32_t len, IoRecord* record, IoCompletion complete);
-
-// Blocks until one of the read pipes has something to read or has lost its
-// writer, a pipe with an unfinished write can take more, or PerformanceCounter
-// reaches until.  A signal may end it early.  Returns at once with a test
-// counter (see SleepUntil).
-void WaitForPipes(const PipeHandle* readPipes, int count, int64_t until);
-
-// The alertable 0 ms wait: goes on with the unfinished writes, then runs every
-// completion that was due on this thread when it was called, and returns.
-void RunDueCompletions();
-
-// Takes every due completion of this thread whose record carries the tag out
-// of the queue without running it and hands its record to discard.
-void DiscardDueCompletions(const void* tag, void (*discard)(IoRecord*));
-
-}  // namespace Platform
+// Creates one directory; false when it could not be made (it may exist).
+bool MakeDirectory(const char* path);
 
 // Ends the process at once with the code: no static destructors, no exit
 // handlers, every thread ends with it; child processes are left running.
 [[noreturn]] void QuitProcess(int code);
+
+}  // namespace Platform

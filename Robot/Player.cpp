@@ -113,7 +113,7 @@ void Player::Init(uint32_t playerId) {
     const std::vector<b2Vec2>& cells = Game::GetInstance()->GetMap().GetPosList(playerId == 0 ? 'A' : 'B');
     if (cells.size() != PLAYER_ROBOT_NUMS) {
         LOG_ERR("Get robot pos err, size:%zu, expect:%d\n", cells.size(), PLAYER_ROBOT_NUMS);
-        QuitProcess(START_CELLS_EXIT_CODE);
+        Platform::QuitProcess(START_CELLS_EXIT_CODE);
     }
     for (int i = 0; i < PLAYER_ROBOT_NUMS; ++i) {
         bool ret = m_robots[i].Init(m_iPlayerId, i, cells[i]);

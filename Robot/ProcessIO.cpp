@@ -6,6 +6,7 @@
 #include <new>
 
 #include "Log.h"
+#include "Platform.h"
 
 using Platform::INVALID_HANDLE_VALUE;
 

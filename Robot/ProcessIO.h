@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Platform.h"
+#include "PlatformProcesses.h"
 
 class ProcessIO;
 

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform.h"
+#include "PlatformProcesses.h"
 #include "ProcessIO.h"
 #include "RunProcess.h"
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "PlatformPipes.h"
 #include "RunProcess.h"
 #include "WaitPolicy.h"
 

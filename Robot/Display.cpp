@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ExploredCells.h"
 #include "Game.h"
 #include "Log.h"
 #include "Map.h"
@@ -36,7 +37,6 @@ constexpr int WINDOW_HEIGHT = 945;
 constexpr const char* WINDOW_TITLE = "Zentrik Varnholt 2023";
 constexpr float PI_F = 3.1415927f;
 constexpr uint32_t RED_GLYPH_TINT = 0xFF0000EFu;  // R 239, G 0, B 0, A 255
-constexpr int GRID_CELLS = 100;
 // A thread parked for good wakes up this seldom.
 constexpr int64_t PARKED_SLEEP_MS = 3600000;
 
@@ -119,15 +119,6 @@ b2Vec2 GetRayEnd(const RobotView& view, int i, int n) {
     a = NormalizeAngle(a);
     const float len = view.radar[i];
     return b2Vec2(view.x + len * cosf(a), view.y + len * sinf(a));
-}
-
-bool GetCellShade(uint8_t seenByFirst, uint8_t seenBySecond, uint8_t rgba[4]) {
-    if (seenByFirst && seenBySecond) return false;
-    rgba[0] = seenByFirst ? 128 : 0;
-    rgba[1] = 0;
-    rgba[2] = seenBySecond ? 128 : 0;
-    rgba[3] = (seenByFirst || seenBySecond) ? 64 : 128;
-    return true;
 }
 
 void FormatClock(int32_t secondsLeft, char* buf, size_t size) {
@@ -492,8 +483,8 @@ void Display::DrawExploredCells(const DisplayFrame& frame) const {
     const float cellHeight = 50.0f / static_cast<float>(rows.size());
     const int rowCount = static_cast<int>(rows.size());
     uint8_t rgba[4];
-    for (int r = 0; r < GRID_CELLS; ++r) {
-        for (int c = 0; c < GRID_CELLS; ++c) {
+    for (int r = 0; r < MAP_SIDE_CELLS; ++r) {
+        for (int c = 0; c < MAP_SIDE_CELLS; ++c) {
             if (!GetCellShade(frame.m_seen[0][r][c], frame.m_seen[1][r][c], rgba)) continue;
             glColor4ub(rgba[0], rgba[1], rgba[2], rgba[3]);
             const float x = (static_cast<float>(c) + 0.5f) * cellWidth;

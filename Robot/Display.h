@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "Map.h"
 #include "Workbench.h"
 
 // One robot in a snapshot.
@@ -41,7 +42,7 @@ struct DisplayFrame {
     RobotView m_robots[8];  // index player * 4 + robot id
     int32_t m_money[2] = {0, 0};
     std::vector<WorkbenchInfo> m_workbenches[2];
-    uint8_t m_seen[2][100][100] = {};  // [player][map row][column], 1 = seen
+    uint8_t m_seen[2][MAP_SIDE_CELLS][MAP_SIDE_CELLS] = {};  // [player][map row][column], 1 = seen
 };
 
 // One PNG file as an OpenGL texture, drawn as a quad of its half extents.
@@ -180,9 +181,6 @@ std::vector<LabelText> GetWorkbenchLabels(const WorkbenchInfo& info);
 
 // The end point of lidar beam i of n for a robot view.
 b2Vec2 GetRayEnd(const RobotView& view, int i, int n);
-
-// The shade of an explored cell by who has seen it; false when it stays clear.
-bool GetCellShade(uint8_t seenByFirst, uint8_t seenBySecond, uint8_t rgba[4]);
 
 // The clock text of a snapshot ("%02d:%02d", the seconds left plus one).
 void FormatClock(int32_t secondsLeft, char* buf, size_t size);

@@ -454,7 +454,7 @@ void AppendImageField(std::string& frameData, const std::string& image) {
 
 // Both players' explored cells as bits, in the layout Player keeps them.
 struct ShadowCells {
-    uint64_t bits[PLAYER_NUMS][SEEN_GRID_SIZE][2];
+    uint64_t bits[PLAYER_NUMS][MAP_SIDE_CELLS][2];
     bool IsSeen(int player, int row, int col) const { return ((bits[player][row][col / 64] >> (col % 64)) & 1) != 0; }
 };
 
@@ -564,8 +564,9 @@ ShadowEncoder s_shadowEncoder;
 ShadowCells TakeShadowCells(Game& game) {
     ShadowCells cells;
     for (int player = 0; player < PLAYER_NUMS; ++player) {
-        for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
-            for (int word = 0; word < 2; ++word) cells.bits[player][row][word] = game.GetPlayer(player).SeenBits(row, word);
+        const ExploredCells& explored = game.GetPlayer(player).GetExploredCells();
+        for (int row = 0; row < MAP_SIDE_CELLS; ++row) {
+            for (int word = 0; word < 2; ++word) cells.bits[player][row][word] = explored.SeenBits(row, word);
         }
     }
     return cells;
@@ -583,7 +584,7 @@ void Game::RecordFrame() {
         FillRobotViews(snapshot, i, m_players[i]);
     }
     for (int i = 0; i < PLAYER_NUMS; ++i) {
-        m_players[i].CopySeen(snapshot.m_seen[i]);
+        m_players[i].GetExploredCells().CopyTo(snapshot.m_seen[i]);
         snapshot.m_workbenches[i] = m_players[i].GetWorkbenches().CollectInfo();
     }
     snapshot.m_iSecondsLeft = (MAX_FRAME - frame) / FRAME_RATE;
@@ -643,25 +644,11 @@ void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
 
 namespace {
 
-constexpr int SHADOW_SIZE = 100;  // cells per side, one pixel each
 constexpr int SHADOW_CHANNELS = 4;  // red, green, blue, alpha
-png_byte s_shadowPixels[SHADOW_SIZE * SHADOW_SIZE * SHADOW_CHANNELS];
-png_bytep s_shadowRows[SHADOW_SIZE];
-static_assert(SHADOW_SIZE == SEEN_GRID_SIZE, "one pixel per explored cell");
+png_byte s_shadowPixels[MAP_SIDE_CELLS * MAP_SIDE_CELLS * SHADOW_CHANNELS];
+png_bytep s_shadowRows[MAP_SIDE_CELLS];
 
 void user_flush_data(png_structp) {}
-
-// A cell explored by both players keeps the cleared, fully transparent pixel.
-void FillShadowPixel(png_byte* pixel, bool first, bool second) {
-    if (first && second) return;
-    if (!first && !second) {
-        pixel[3] = 128;
-        return;
-    }
-    if (first) pixel[0] = 128;
-    if (second) pixel[2] = 128;
-    pixel[3] = 64;
-}
 
 void EncodeShadowPng(const ShadowCells& cells) {
     png_structp png_out = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -673,14 +660,16 @@ void EncodeShadowPng(const ShadowCells& cells) {
     png_set_compression_level(png_out, 9);
 
     memset(s_shadowPixels, 0, sizeof s_shadowPixels);
-    for (int row = 0; row < SHADOW_SIZE; ++row) {
-        png_byte* line = s_shadowPixels + row * SHADOW_SIZE * SHADOW_CHANNELS;
-        for (int col = 0; col < SHADOW_SIZE; ++col)
-            FillShadowPixel(line + col * SHADOW_CHANNELS, cells.IsSeen(0, row, col), cells.IsSeen(1, row, col));
+    for (int row = 0; row < MAP_SIDE_CELLS; ++row) {
+        png_byte* line = s_shadowPixels + row * MAP_SIDE_CELLS * SHADOW_CHANNELS;
+        // A cell explored by both players keeps the cleared, fully
+        // transparent pixel.
+        for (int col = 0; col < MAP_SIDE_CELLS; ++col)
+            GetCellShade(cells.IsSeen(0, row, col), cells.IsSeen(1, row, col), line + col * SHADOW_CHANNELS);
         s_shadowRows[row] = line;
     }
 
-    png_set_IHDR(png_out, info_out, SHADOW_SIZE, SHADOW_SIZE, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+    png_set_IHDR(png_out, info_out, MAP_SIDE_CELLS, MAP_SIDE_CELLS, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png_out, info_out);
     png_write_image(png_out, s_shadowRows);

@@ -19,7 +19,7 @@ uint32_t Map::s_highMasks[32];
 
 namespace {
 
-constexpr int MAP_FILE_COL_NUMS = 100;    // characters of a row that count
+constexpr int MAP_FILE_COL_NUMS = MAP_SIDE_CELLS;  // characters of a row that count, one a cell
 constexpr int MAP_LINE_BUF_SIZE = 1024;   // one read takes at most 1023 characters
 constexpr int MAX_WORKBENCH_NUMS = 50;    // both players together
 constexpr double EPS = 1e-8;              // the lidar's tolerance, cells or radians

@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
-constexpr int MAP_FILE_ROW_NUMS = 100;  // rows (and characters per row) of a map
 constexpr float MAP_SIZE = 50.0f;       // side of the arena, metres
+constexpr int MAP_SIDE_CELLS = 100;     // cells along each side of the arena, 0.5 m each
+constexpr int MAP_FILE_ROW_NUMS = MAP_SIDE_CELLS;  // rows of a map file, one a row of cells
 constexpr int RADAR_BEAM_NUMS = 360;    // one lidar beam per degree
 
 // acos(-1.0), set during static initialisation.

@@ -91,14 +91,7 @@ std::vector<PlayerCommand> SplitCommands(char* cursor) {
 
 }  // namespace
 
-Player::Player() : ProcessIO(true, true) {
-    for (auto& row : m_seen) {
-        for (std::atomic<uint8_t>& cell : row) cell.store(0, std::memory_order_relaxed);
-    }
-    for (auto& row : m_seenBits) {
-        for (std::atomic<uint64_t>& word : row) word.store(0, std::memory_order_relaxed);
-    }
-}
+Player::Player() : ProcessIO(true, true) {}
 
 Player::~Player() { Stop(); }
 
@@ -146,12 +139,6 @@ std::string Player::GetStatusText() const {
 
 void Player::StepRobots() {
     for (Robot& robot : m_robots) robot.UpdateMotion();
-}
-
-void Player::CopySeen(uint8_t out[SEEN_GRID_SIZE][SEEN_GRID_SIZE]) const {
-    for (int row = 0; row < SEEN_GRID_SIZE; ++row) {
-        for (int col = 0; col < SEEN_GRID_SIZE; ++col) out[row][col] = m_seen[row][col].load(std::memory_order_relaxed);
-    }
 }
 
 // ---------------------------------------------------------------- frame message

@@ -4,28 +4,24 @@
 // Threads: everything but m_seen and m_lidarTexts belongs to one thread at a
 // time, without locks: the main thread during start-up (Init, the handshake,
 // a failed start), then the game thread, which runs the frame loop and the
-// pipe completions (HandleRead, HandleIOError).  m_seen is marked by the lidar
-// workers between the release and the end of a frame's lidar task, possibly
-// by two workers at once, and read by the game thread afterwards; its bytes
-// are relaxed atomics, since every writer only ever stores 1, and so are the
-// words of m_seenBits, which only ever gain bits.  Each robot's entry of
-// m_lidarTexts is written by the worker that scans the robot (in
-// PrepareLidarLine) and read by the game thread once the scans are done.
+// pipe completions (HandleRead, HandleIOError).  m_seen, the explored cells,
+// is marked by the lidar tasks and read by the game thread as
+// ExploredCells.h tells.  Each robot's entry of m_lidarTexts is written by
+// the worker that scans the robot (in PrepareLidarLine) and read by the game
+// thread once the scans are done.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "DataStream.h"
+#include "ExploredCells.h"
 #include "ProcessIO.h"
 #include "Robot.h"
 #include "Workbench.h"
 
 constexpr int PLAYER_ROBOT_NUMS = 4;
-constexpr int SEEN_GRID_SIZE = 100;           // explored-cells grid: rows and columns
-static_assert(SEEN_GRID_SIZE <= 128, "a row of seen bits fits in two words");
 constexpr int32_t PLAYER_INIT_MONEY = 200000;
 constexpr int32_t SURVIVOR_MIN_MONEY = 1000000;  // the other player's money when one fails
 constexpr size_t MAX_UNANSWERED_CHARS = 8192;    // text held without an "OK"
@@ -89,18 +85,9 @@ public:
     Robot& GetRobot(int id) { return m_robots[id]; }
     const Robot& GetRobot(int id) const { return m_robots[id]; }
 
-    // Explored cells, [row][column], row 0 the top row of the map; any thread.
-    // Marks the cell; true when it had not been seen before.
-    bool MarkSeen(int row, int col) {
-        if (m_seen[row][col].load(std::memory_order_relaxed) != 0) return false;
-        m_seen[row][col].store(1, std::memory_order_relaxed);
-        m_seenBits[row][col / 64].fetch_or(uint64_t{1} << (col % 64), std::memory_order_relaxed);
-        return true;
-    }
-    uint8_t IsSeen(int row, int col) const { return m_seen[row][col].load(std::memory_order_relaxed); }
-    // The seen cells of a row as bits: bit col % 64 of word col / 64.
-    uint64_t SeenBits(int row, int word) const { return m_seenBits[row][word].load(std::memory_order_relaxed); }
-    void CopySeen(uint8_t out[SEEN_GRID_SIZE][SEEN_GRID_SIZE]) const;
+    // The cells the player's robots have seen.
+    ExploredCells& GetExploredCells() { return m_seen; }
+    const ExploredCells& GetExploredCells() const { return m_seen; }
 
 protected:
     // Writes "BLUE\nOK\n" (index 0) or "RED\nOK\n".
@@ -129,8 +116,7 @@ private:
     void AddLidarLine(int id);
     void FormatLidarLine(const std::vector<float>& radar);
 
-    std::atomic<uint8_t> m_seen[SEEN_GRID_SIZE][SEEN_GRID_SIZE];
-    std::atomic<uint64_t> m_seenBits[SEEN_GRID_SIZE][2];
+    ExploredCells m_seen;
     int32_t m_iMoney = PLAYER_INIT_MONEY;
     int32_t m_iAnsweredFrames = 0;
     int32_t m_iStatus = PLAYER_STATUS_STARTED;

@@ -216,7 +216,7 @@ void RadarWorkers::Release() {
         return;
     }
     WakeForTasks();
-    Robot::TakeCellClearance();
+    Robot::ComputeCellClearance();
 }
 
 void RadarWorkers::WakeForTasks() {

@@ -121,17 +121,14 @@ private:
     void StopWorker();
     WorkbenchList& OwnWorkbenches() const;
     void CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const;
-    // Marks the cells along the beams of m_radar; with skipClearBeams, beams
-    // that cannot reach a cell still to be marked (as TakeCellClearance
-    // found the cells) are left out.
-    void MarkExploredCells(b2Vec2 pos, float angle, bool skipClearBeams) const;
 
     // The robot's part in a lidar task (RadarWorkers).
     friend class RadarWorkers;
     // The game thread's part of the marking, once per frame after the
-    // release: how far each cell is from the cells still to be marked; and
-    // its end, once the cells are marked.
-    static void TakeCellClearance();
+    // release: how far each cell of both players' grids is from the cells
+    // still to be marked (ExploredCells::ComputeClearance); and its end,
+    // once the cells are marked.
+    static void ComputeCellClearance();
     static void DropCellClearance();
     // Records the scan inputs of this frame; true when they call for a new
     // scan (m_bScanDue).
@@ -142,6 +139,9 @@ private:
     // The scan of the recorded inputs; the cells along the beams are marked
     // too, or left due for MarkDueCells.
     void UpdateRadar(bool markCells);
+    // Marks the cells along the beams of m_radar when they are due; with
+    // skipClearBeams, beams that cannot reach a cell still to be marked are
+    // left out (see ExploredCells::MarkBeams).
     void MarkDueCells(bool skipClearBeams);
     // True when the scan inputs equal those of the last clean scan and
     // m_radar still holds its result: the scan and the marking would repeat

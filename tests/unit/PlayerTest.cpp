@@ -197,14 +197,14 @@ TEST(PlayerStartCells, WrongCountStopsTheProgram) {
 
 TEST_F(PlayerTest, ExploredCellsAreMarkedOnce) {
     Player& player = GamePlayer(1);
-    EXPECT_EQ(player.IsSeen(3, 97), 0);
-    EXPECT_TRUE(player.MarkSeen(3, 97));
-    EXPECT_FALSE(player.MarkSeen(3, 97));
-    EXPECT_EQ(player.IsSeen(3, 97), 1);
-    EXPECT_EQ(GamePlayer(0).IsSeen(3, 97), 0);
+    EXPECT_EQ(player.GetExploredCells().IsSeen(3, 97), 0);
+    EXPECT_TRUE(player.GetExploredCells().Mark(3, 97));
+    EXPECT_FALSE(player.GetExploredCells().Mark(3, 97));
+    EXPECT_EQ(player.GetExploredCells().IsSeen(3, 97), 1);
+    EXPECT_EQ(GamePlayer(0).GetExploredCells().IsSeen(3, 97), 0);
 
-    static uint8_t grid[SEEN_GRID_SIZE][SEEN_GRID_SIZE];
-    player.CopySeen(grid);
+    static uint8_t grid[MAP_SIDE_CELLS][MAP_SIDE_CELLS];
+    player.GetExploredCells().CopyTo(grid);
     EXPECT_EQ(grid[3][97], 1);
     EXPECT_EQ(grid[97][3], 0);
 }
@@ -217,14 +217,14 @@ TEST_F(PlayerTest, ExploredCellsTakeConcurrentMarks) {
     for (int w = 0; w < 4; ++w) {
         workers.emplace_back([&player] {
             for (int row = 50; row < 100; ++row) {
-                for (int col = 0; col < 100; ++col) player.MarkSeen(row, col);
+                for (int col = 0; col < 100; ++col) player.GetExploredCells().Mark(row, col);
             }
         });
     }
     for (std::thread& worker : workers) worker.join();
     int seen = 0;
     for (int row = 50; row < 100; ++row) {
-        for (int col = 0; col < 100; ++col) seen += player.IsSeen(row, col);
+        for (int col = 0; col < 100; ++col) seen += player.GetExploredCells().IsSeen(row, col);
     }
     EXPECT_EQ(seen, 5000);
 }

@@ -54,7 +54,7 @@ std::vector<float> Readings(float len, const std::vector<std::pair<int, float>>&
 
 std::set<Cell> SeenCells(int player) {
     static uint8_t s_grid[100][100];
-    TheGame()->GetPlayer(player).CopySeen(s_grid);
+    TheGame()->GetPlayer(player).GetExploredCells().CopyTo(s_grid);
     std::set<Cell> cells;
     for (int row = 0; row < 100; ++row) {
         for (int col = 0; col < 100; ++col) {
@@ -278,7 +278,7 @@ TEST_F(RadarThreadsTest, BeamsMarkTheCellsAlongThemButNoObstacleCell) {
         EXPECT_EQ(NewCells(before, SeenCells(c.player)), c.marked);
     }
     EXPECT_EQ(TheGame()->GetMap().GetMapData()[70][70], '#');
-    EXPECT_EQ(TheGame()->GetPlayer(0).IsSeen(70, 70), 0);
+    EXPECT_EQ(TheGame()->GetPlayer(0).GetExploredCells().IsSeen(70, 70), 0);
 }
 
 // The frame clears the flag before the release; the workers set it only
@@ -286,10 +286,10 @@ TEST_F(RadarThreadsTest, BeamsMarkTheCellsAlongThemButNoObstacleCell) {
 TEST_F(RadarThreadsTest, ShadowFlagMarksFramesWithNewCells) {
     UseFakeScans(Readings(0.1f));
     GameRobot(0, 1).m_pBody->SetTransform(b2Vec2(37.75f, 12.25f), 0.0f);  // room cell (75, 75)
-    ASSERT_EQ(TheGame()->GetPlayer(0).IsSeen(75, 75), 0);
+    ASSERT_EQ(TheGame()->GetPlayer(0).GetExploredCells().IsSeen(75, 75), 0);
     TheGame()->Step();
     EXPECT_TRUE(TheGame()->IsShadowChanged());
-    EXPECT_EQ(TheGame()->GetPlayer(0).IsSeen(75, 75), 1);
+    EXPECT_EQ(TheGame()->GetPlayer(0).GetExploredCells().IsSeen(75, 75), 1);
     TheGame()->Step();
     EXPECT_FALSE(TheGame()->IsShadowChanged());
 }

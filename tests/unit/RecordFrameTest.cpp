@@ -36,7 +36,7 @@ void ExpectSnapshotOfTheGame(const DisplayFrame& snapshot, int frame) {
             EXPECT_EQ(view.radar, robot.m_radar) << "player " << p << " robot " << id;
         }
         uint8_t seen[100][100];
-        player.CopySeen(seen);
+        player.GetExploredCells().CopyTo(seen);
         EXPECT_EQ(memcmp(seen, snapshot.m_seen[p], sizeof seen), 0) << "player " << p;
         const std::vector<WorkbenchInfo> infos = player.GetWorkbenches().CollectInfo();
         ASSERT_EQ(snapshot.m_workbenches[p].size(), infos.size());

@@ -53,13 +53,13 @@ TEST(ShadowPng, ImageOfTheGrids) {
 
     // The top-left corner by the first player only, the next cell by the
     // second only, the one after by both; the bottom-right corner by both.
-    First().MarkSeen(0, 0);
-    Second().MarkSeen(0, 1);
-    First().MarkSeen(0, 2);
-    Second().MarkSeen(0, 2);
-    First().MarkSeen(99, 99);
-    Second().MarkSeen(99, 99);
-    First().MarkSeen(37, 81);
+    First().GetExploredCells().Mark(0, 0);
+    Second().GetExploredCells().Mark(0, 1);
+    First().GetExploredCells().Mark(0, 2);
+    Second().GetExploredCells().Mark(0, 2);
+    First().GetExploredCells().Mark(99, 99);
+    Second().GetExploredCells().Mark(99, 99);
+    First().GetExploredCells().Mark(37, 81);
     game->GenerateShadowPng();
     const std::string first = EncodedImage();
     image = DecodePng(first);

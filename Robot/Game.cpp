@@ -1,25 +1,21 @@
 #include "Game.h"
 
 #include <getopt.h>
-#include <png.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
-#include <mutex>
-#include <thread>
 
 #include "Display.h"
 #include "Log.h"
 #include "Platform.h"
 #include "ProcessIO.h"
 #include "Robot.h"
+#include "ShadowImage.h"
 #include "Shortcuts.h"
 #include "WaitPolicy.h"
 
@@ -369,9 +365,6 @@ void Game::PrintResult(const std::string& status) {
 
 // ---------------------------------------------------------------- recording
 
-uint8_t g_PNGData[1048576];
-int32_t g_PNGDataLen = 0;
-
 uint8_t WorkbenchFrameByte(const WorkbenchInfo& info) {
     // Held materials packed by input slot: the k-th needed material sets bit k.
     // Type 9 takes all seven products, which would not fit in three bits.
@@ -452,116 +445,10 @@ void AppendImageField(std::string& frameData, const std::string& image) {
     frameData.append(image);
 }
 
-// Both players' explored cells as bits, in the layout Player keeps them.
-struct ShadowCells {
-    uint64_t bits[PLAYER_NUMS][MAP_SIDE_CELLS][2];
-    bool IsSeen(int player, int row, int col) const { return ((bits[player][row][col / 64] >> (col % 64)) & 1) != 0; }
-};
-
-void EncodeShadowPng(const ShadowCells& cells);
-
-// Encodes explored-cells images on a thread of its own, in the order they
-// are handed over, so that the frame loop does not wait for the level-9
-// compression.  Images are numbered from 0 in that order.
-class ShadowEncoder {
-public:
-    ~ShadowEncoder() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bStop = true;
-        }
-        m_wake.notify_all();
-        if (m_pThread) m_pThread->join();
-    }
-
-    // Starts the thread on first use; false, for good, when the system gives
-    // none: the caller then encodes the images itself.
-    bool Start() {
-        if (m_pThread) return true;
-        if (m_bNoThread) return false;
-        if (Platform::StartThread(m_pThread, [this] { ThreadMain(); })) return true;
-        m_bNoThread = true;
-        LOG_DBG("Start image encoder thread err:%s\n", Platform::ErrorText(Platform::LastError()).c_str());
-        return false;
-    }
-
-    // The number of the image handed over.
-    int Submit(const ShadowCells& cells) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(cells);
-        m_wake.notify_one();
-        return m_iSubmitted++;
-    }
-
-    // An image encoded by the caller, once no other is being encoded.
-    int AddEncoded(std::string image) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const int number = m_iSubmitted++;
-        m_images[number] = std::move(image);
-        m_iDone = m_iSubmitted;
-        return number;
-    }
-
-    // Until every image handed over is encoded.
-    void WaitIdle() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_doneCond.wait(lock, [this] { return m_iDone == m_iSubmitted; });
-    }
-
-    bool IsDone(int image) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return image < m_iDone;
-    }
-
-    // The bytes of an image, waiting for its encoding if need be.
-    const std::string& Image(int image) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_doneCond.wait(lock, [this, image] { return image < m_iDone; });
-        return m_images[image];
-    }
-
-    // Forgets the images before the one given.
-    void Drop(int first) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_images.erase(m_images.begin(), m_images.lower_bound(first));
-    }
-
-private:
-    void ThreadMain() {
-        // Started by the game thread, whose short time slices do not suit
-        // work that can wait.
-        Platform::SetTimeSlices(Platform::TimeSlices::DEFAULT);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
-            if (m_bStop) return;
-            const ShadowCells cells = m_queue.front();
-            lock.unlock();
-            EncodeShadowPng(cells);
-            std::string image(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen));
-            lock.lock();
-            m_queue.pop_front();
-            m_images[m_iDone] = std::move(image);
-            ++m_iDone;
-            m_doneCond.notify_all();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;      // an image to encode, or the end
-    std::condition_variable m_doneCond;  // an image is encoded
-    std::deque<ShadowCells> m_queue;     // handed over, the first being encoded
-    std::map<int, std::string> m_images;
-    int m_iSubmitted = 0;
-    int m_iDone = 0;  // images 0 to m_iDone - 1 are encoded
-    bool m_bStop = false;
-    bool m_bNoThread = false;  // game thread only
-    std::unique_ptr<std::thread> m_pThread;
-};
-
+// The images of the explored cells, in the order of the frames that show them.
 ShadowEncoder s_shadowEncoder;
 
-ShadowCells TakeShadowCells(Game& game) {
+ShadowCells CopyShadowCells(Game& game) {
     ShadowCells cells;
     for (int player = 0; player < PLAYER_NUMS; ++player) {
         const ExploredCells& explored = game.GetPlayer(player).GetExploredCells();
@@ -633,58 +520,7 @@ void Game::FlushFrames(bool wait) {
     s_shadowEncoder.Drop(needed);
 }
 
-void user_write_data(png_struct_def* png, unsigned char* data, size_t length) {
-    (void)png;
-    // The image must end below the buffer's size; checked before any byte is copied.
-    if (length >= sizeof g_PNGData - static_cast<size_t>(g_PNGDataLen))
-        FatalAssert("g_PNGDataLen < sizeof g_PNGData", __FILE__, __LINE__, __PRETTY_FUNCTION__);
-    memcpy(g_PNGData + g_PNGDataLen, data, length);
-    g_PNGDataLen += static_cast<int32_t>(length);
-}
-
-namespace {
-
-constexpr int SHADOW_CHANNELS = 4;  // red, green, blue, alpha
-png_byte s_shadowPixels[MAP_SIDE_CELLS * MAP_SIDE_CELLS * SHADOW_CHANNELS];
-png_bytep s_shadowRows[MAP_SIDE_CELLS];
-
-void user_flush_data(png_structp) {}
-
-void EncodeShadowPng(const ShadowCells& cells) {
-    png_structp png_out = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    HARD_ASSERT(png_out);
-    png_infop info_out = png_create_info_struct(png_out);
-    HARD_ASSERT(info_out);
-    g_PNGDataLen = 0;
-    png_set_write_fn(png_out, png_get_io_ptr(png_out), user_write_data, user_flush_data);
-    png_set_compression_level(png_out, 9);
-
-    memset(s_shadowPixels, 0, sizeof s_shadowPixels);
-    for (int row = 0; row < MAP_SIDE_CELLS; ++row) {
-        png_byte* line = s_shadowPixels + row * MAP_SIDE_CELLS * SHADOW_CHANNELS;
-        // A cell explored by both players keeps the cleared, fully
-        // transparent pixel.
-        for (int col = 0; col < MAP_SIDE_CELLS; ++col)
-            GetCellShade(cells.IsSeen(0, row, col), cells.IsSeen(1, row, col), line + col * SHADOW_CHANNELS);
-        s_shadowRows[row] = line;
-    }
-
-    png_set_IHDR(png_out, info_out, MAP_SIDE_CELLS, MAP_SIDE_CELLS, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png_out, info_out);
-    png_write_image(png_out, s_shadowRows);
-    png_write_end(png_out, info_out);
-    png_destroy_write_struct(&png_out, &info_out);
-}
-
-}  // namespace
-
-void Game::GenerateShadowPng() {
-    s_shadowEncoder.WaitIdle();
-    EncodeShadowPng(TakeShadowCells(*this));
-    m_iLatestImage = s_shadowEncoder.AddEncoded(
-        std::string(reinterpret_cast<const char*>(g_PNGData), static_cast<size_t>(g_PNGDataLen)));
-}
+void Game::GenerateShadowPng() { m_iLatestImage = s_shadowEncoder.EncodeNow(CopyShadowCells(*this)); }
 
 void Game::StartShadowEncoder() {
     // On a single processor the encoder's thread could only take turns with
@@ -692,13 +528,7 @@ void Game::StartShadowEncoder() {
     if (TAKE_SHORTCUTS && Platform::ProcessorsAllowed() >= 2) s_shadowEncoder.Start();
 }
 
-void Game::SubmitShadowPng() {
-    if (!s_shadowEncoder.Start()) {
-        GenerateShadowPng();
-        return;
-    }
-    m_iLatestImage = s_shadowEncoder.Submit(TakeShadowCells(*this));
-}
+void Game::SubmitShadowPng() { m_iLatestImage = s_shadowEncoder.Submit(CopyShadowCells(*this)); }
 
 void Game::RenewShadowPng() {
     if (ShouldEncodeHere()) {

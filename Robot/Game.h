@@ -6,7 +6,8 @@
 // and GameOver run on the game thread.  m_bStop is written by the window's
 // close callback on the main thread and m_bShadowChanged by the lidar
 // workers; both are atomic.  Explored-cells images are encoded on a thread
-// of their own, which sees only copies of the cells and gives back bytes.
+// of their own (ShadowImage.h), which sees only copies of the cells and gives
+// back bytes.
 // Everything else belongs to one thread at a time.
 #pragma once
 
@@ -52,17 +53,6 @@ uint32_t ParseLidarSwitch(const char* text);
 // Entry of the game thread: runs Game::Loop.
 [[noreturn]] void GameThreadMain();
 
-// The explored-cells image being encoded or encoded last (PNG bytes) and
-// its length; 0 until the first image.  Used by one encoding at a time: the
-// image encoder's thread during a match, the caller of GenerateShadowPng.
-extern uint8_t g_PNGData[1048576];
-extern int32_t g_PNGDataLen;
-
-// libpng's write callback: appends to g_PNGData; stops the program rather
-// than write past the buffer.
-struct png_struct_def;
-void user_write_data(png_struct_def* png, unsigned char* data, size_t length);
-
 // One workbench's byte of a replay frame: bit 0 product ready, bits 1-3 the
 // held materials packed by input slot, bits 4-7 the progress (15 when idle).
 uint8_t WorkbenchFrameByte(const WorkbenchInfo& info);
@@ -92,10 +82,11 @@ public:
     // image waits, with the frames after it, until its image is encoded; the
     // frames reach GetFrameRepData in order.
     void RecordFrame();
+    // The explored-cells image (ShadowImage.h) of both players' cells.
     // Starts the image encoder's thread, where the machine may use it; a
     // match goes on without it when the system gives no further thread.
     void StartShadowEncoder();
-    // Encodes the image of the explored cells now.
+    // Encodes the image of the explored cells now, into g_PNGData.
     void GenerateShadowPng();
     // Hands the explored cells to the image encoder's thread and goes on;
     // where that thread cannot be started, encodes them now.

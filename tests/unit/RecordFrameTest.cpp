@@ -12,6 +12,7 @@
 #include "Game.h"
 #include "ReplayTestSupport.h"
 #include "RobotTestSupport.h"
+#include "ShadowImage.h"
 
 namespace {
 

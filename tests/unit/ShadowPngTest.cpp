@@ -8,6 +8,7 @@
 
 #include "Game.h"
 #include "ReplayTestSupport.h"
+#include "ShadowImage.h"
 
 namespace {
 

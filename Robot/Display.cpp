@@ -409,7 +409,7 @@ void Display::DrawScene(const DisplayFrame& frame) const {
 }
 
 void Display::DrawArena() const {
-    const BarRect arena = {0.0f, 0.0f, 50.0f, 50.0f};
+    const BarRect arena = {0.0f, 0.0f, MAP_SIZE, MAP_SIZE};
     glColor4ub(150, 150, 150, 150);
     DrawQuad(arena, GL_QUADS);
 
@@ -417,8 +417,8 @@ void Display::DrawArena() const {
     const Map& map = Game::GetInstance()->GetMap();
     const std::vector<std::vector<char>>& rows = map.GetMapData();
     if (!rows.empty() && !rows[0].empty()) {
-        const float w = 50.0f / static_cast<float>(rows[0].size());
-        const float h = 50.0f / static_cast<float>(rows.size());
+        const float w = MAP_SIZE / static_cast<float>(rows[0].size());
+        const float h = MAP_SIZE / static_cast<float>(rows.size());
         for (const b2Vec2& centre : map.GetPosList('#')) {
             glRectf(centre.x - w / 2.0f, centre.y - h / 2.0f, centre.x + w / 2.0f, centre.y + h / 2.0f);
         }
@@ -479,8 +479,8 @@ void Display::DrawLidar(const DisplayFrame& frame) const {
 void Display::DrawExploredCells(const DisplayFrame& frame) const {
     const std::vector<std::vector<char>>& rows = Game::GetInstance()->GetMap().GetMapData();
     if (rows.empty() || rows[0].empty()) return;
-    const float cellWidth = 50.0f / static_cast<float>(rows[0].size());
-    const float cellHeight = 50.0f / static_cast<float>(rows.size());
+    const float cellWidth = MAP_SIZE / static_cast<float>(rows[0].size());
+    const float cellHeight = MAP_SIZE / static_cast<float>(rows.size());
     const int rowCount = static_cast<int>(rows.size());
     uint8_t rgba[4];
     for (int r = 0; r < MAP_SIDE_CELLS; ++r) {

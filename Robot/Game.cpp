@@ -152,7 +152,7 @@ int Game::Run(int argc, char** argv) {
         m_players[i].Init(static_cast<uint32_t>(i));
         if (!m_players[i].Start(program)) {
             LOG_ERR("Run %s err.\n", program);
-            m_players[i].PlayerCrash(5);
+            m_players[i].PlayerCrash(PLAYER_STATUS_RUNTIME_ERR);
             GameOver();
         }
     }
@@ -193,8 +193,8 @@ bool Game::Init(const std::string& mapPath) {
 
 void Game::FillReplayHeader() {
     for (int i = 0; i < PLAYER_NUMS; ++i) m_rep.add_player_names(m_players[i].GetName());
-    m_rep.set_map_height(50.0f);
-    m_rep.set_map_width(50.0f);
+    m_rep.set_map_height(MAP_SIZE);
+    m_rep.set_map_width(MAP_SIZE);
     m_rep.set_num_of_players(PLAYER_NUMS);
     for (const std::vector<char>& row : m_map.GetMapData()) m_rep.add_map_str(std::string(row.begin(), row.end()));
     for (int i = 0; i < PLAYER_NUMS; ++i) {
@@ -216,15 +216,14 @@ bool Game::WaitForPlayerReady() {
         const int64_t now = GetCurrentMs();
         if (!m_bDebugMode && now >= deadline) {
             for (int i = 0; i < PLAYER_NUMS; ++i) {
-                if (m_players[i].GetStatus() != 1) LOG_ERR("Player %d not ready.\n", i);
+                if (m_players[i].GetStatus() != PLAYER_STATUS_READY) LOG_ERR("Player %d not ready.\n", i);
             }
             return false;
         }
         bool ready = true;
         for (int i = 0; i < PLAYER_NUMS && ready; ++i) {
-            int status = m_players[i].GetStatus();
-            if (status >= 4) return false;
-            if (status != 1) ready = false;
+            if (m_players[i].IsOver()) return false;
+            if (m_players[i].GetStatus() != PLAYER_STATUS_READY) ready = false;
         }
         if (ready) return true;
         ProcessIO::WaitForIO(CounterAtMs(m_bDebugMode ? now + STOP_CHECK_MS : deadline));
@@ -259,12 +258,14 @@ void Game::UpdatePacingAnchor(int64_t now, int frame) {
 
 bool Game::AnyPlayerOver() const {
     for (const Player& player : m_players) {
-        if (player.GetStatus() >= 4) return true;
+        if (player.IsOver()) return true;
     }
     return false;
 }
 
-bool Game::BothPlayersAnswered() const { return m_players[0].GetStatus() == 1 && m_players[1].GetStatus() == 1; }
+bool Game::BothPlayersAnswered() const {
+    return m_players[0].GetStatus() == PLAYER_STATUS_READY && m_players[1].GetStatus() == PLAYER_STATUS_READY;
+}
 
 // Polls for answers, then waits for the frame's due time.  False when a
 // player's status became an error during the wait.  Between polls the game
@@ -326,7 +327,7 @@ void Game::Step() {
     // The workers mark the explored cells while the messages go out and the
     // answers come in: nothing the answers change is read by the marking.
     for (Player& player : m_players) {
-        if (player.GetStatus() == 1) player.WriteData();
+        if (player.GetStatus() == PLAYER_STATUS_READY) player.WriteData();
     }
     // The game thread's own part of the marking, while the players think.
     Robot::MarkRadarCells();

@@ -25,7 +25,7 @@ int LogLevelFromName(const char* name);
 
 // Writes one line with its prefix, whole however long the message, in one
 // write.  prettyFunction is the compiler's __PRETTY_FUNCTION__, from which
-// the qualified name is taken.
+// the qualified name is taken, or a qualified name itself.
 void LogWrite(int level, const char* file, int line, const char* prettyFunction, const char* fmt, ...)
     __attribute__((format(printf, 5, 6)));
 
@@ -39,6 +39,15 @@ void QualifiedFunctionName(const char* prettyFunction, char* out, unsigned outSi
     do {                                                                          \
         if (g_logLevel >= (level))                                                \
             LogWrite((level), __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__); \
+    } while (0)
+
+// A line under the qualified name given instead of the enclosing
+// function's: for a step whose lines carry the step's name although a
+// helper of it writes them.
+#define LOG_AT_AS(level, functionName, ...)                                      \
+    do {                                                                         \
+        if (g_logLevel >= (level))                                               \
+            LogWrite((level), __FILE__, __LINE__, (functionName), __VA_ARGS__);  \
     } while (0)
 
 #define LOG_DBG(...) LOG_AT(LOG_LEVEL_DBG, __VA_ARGS__)

@@ -125,8 +125,8 @@ bool AllRowsHaveLength(const Rows& rows, size_t length) {
 
 b2Vec2 CellCentre(int row, int col, int width, int height) {
     // The float cell size, widened, times the double offset, rounded once.
-    return b2Vec2(static_cast<float>(static_cast<double>(50.0f / width) * (col + 0.5)),
-                  static_cast<float>(static_cast<double>(50.0f / height) * ((height - row) - 0.5)));
+    return b2Vec2(static_cast<float>(static_cast<double>(MAP_SIZE / width) * (col + 0.5)),
+                  static_cast<float>(static_cast<double>(MAP_SIZE / height) * ((height - row) - 0.5)));
 }
 
 // ------------------------------------------------------------ obstacle edges
@@ -500,7 +500,7 @@ bool Map::Load(std::vector<std::vector<char>>& rows) {
     BuildPosListAndGrid();
     BuildSegments();
     BuildSegmentLengths();
-    ShouldBeTrue(GetGridSize() == 50.0f / m_iWidth, "grid height is not same with width");
+    ShouldBeTrue(GetGridSize() == MAP_SIZE / m_iWidth, "grid height is not same with width");
     InitBitTables();
     return true;
 }
@@ -546,7 +546,7 @@ void Map::BuildSegmentLengths() {
     }
 }
 
-float Map::GetGridSize() const { return 50.0f / static_cast<float>(m_mapData.size()); }
+float Map::GetGridSize() const { return MAP_SIZE / static_cast<float>(m_mapData.size()); }
 
 b2Vec2 Map::GetCellCentre(int row, int col) const { return CellCentre(row, col, m_iWidth, m_iHeight); }
 
@@ -558,9 +558,9 @@ const std::vector<b2Vec2>& Map::GetPosList(char c) const {
 
 // ------------------------------------------------------------ lidar
 
-float Map::CellSizeX() const { return 50.0f / static_cast<float>(m_mapData[0].size()); }
+float Map::CellSizeX() const { return MAP_SIZE / static_cast<float>(m_mapData[0].size()); }
 
-float Map::CellSizeY() const { return 50.0f / static_cast<float>(m_mapData.size()); }
+float Map::CellSizeY() const { return MAP_SIZE / static_cast<float>(m_mapData.size()); }
 
 bool Map::IsInMap(double x, double y) const {
     return Sgn(x) >= 0 && Sgn(static_cast<double>(m_iWidth) - x) >= 0 && Sgn(y) >= 0 &&

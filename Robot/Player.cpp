@@ -120,7 +120,7 @@ void Player::PlayerCrash(int status) {
     const int otherId = m_iPlayerId ^ 1;
     if (otherId >= 0 && otherId < PLAYER_NUMS) {
         Player& other = Game::GetInstance()->GetPlayer(otherId);
-        if (other.m_iStatus <= 3 && other.m_iMoney < SURVIVOR_MIN_MONEY) other.m_iMoney = SURVIVOR_MIN_MONEY;
+        if (!other.IsOver() && other.m_iMoney < SURVIVOR_MIN_MONEY) other.m_iMoney = SURVIVOR_MIN_MONEY;
     }
     m_iStatus = status;
     m_iMoney = 0;
@@ -290,7 +290,7 @@ void Player::HandleRead(const char* data, uint32_t len) {
 }
 
 bool Player::ProcData(char* text) {
-    if (m_iStatus >= 3) return true;
+    if (IsOver()) return true;
     if (m_iStatus == PLAYER_STATUS_STARTED) {
         m_iStatus = PLAYER_STATUS_READY;
         return true;

@@ -48,12 +48,14 @@ public:
     // and sets up its four robots on the map's "A" (index 0) or "B" cells.
     // A map without exactly four such cells ends the program (exit code -1).
     void Init(uint32_t playerId);
-    // The player fails with status 4 or 5: its money becomes 0, and the other
-    // player, unless over too, gets at least 1000000.
+    // The player fails with status PLAYER_STATUS_FORMAT_ERR or
+    // PLAYER_STATUS_RUNTIME_ERR: its money becomes 0, and the other player,
+    // unless over too, gets at least 1000000.
     void PlayerCrash(int status);
-    // Builds and writes the frame message when the status is 1 (then 2).  A
-    // write the pipe refuses is a runtime error; a message too long for the
-    // stream is not sent at all, and the status stays 1.
+    // Builds and writes the frame message when the status is
+    // PLAYER_STATUS_READY (then PLAYER_STATUS_FRAME_SENT).  A write the pipe
+    // refuses is a runtime error; a message too long for the stream is not
+    // sent at all, and the status stays PLAYER_STATUS_READY.
     void WriteData();
     // The drive step of the four robots.
     void StepRobots();

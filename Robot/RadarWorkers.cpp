@@ -201,7 +201,7 @@ void RadarWorkers::Release() {
         // inputs did not change need no task: standing robots cost no
         // hand-off.
         if (!s_pool.taskRobot[task % PLAYER_ROBOT_NUMS]) continue;
-        if (TaskRobot(task)->TakeRadarInputs()) request |= TaskBit(task);
+        if (TaskRobot(task)->RecordScanInputs()) request |= TaskBit(task);
     }
     s_pool.requestBits = request;
     s_pool.helpers.store(TAKE_SHORTCUTS ? WantedHelpers(workers) : workers, std::memory_order_relaxed);

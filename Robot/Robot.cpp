@@ -17,6 +17,9 @@ namespace {
 
 constexpr float STEP_TIME = 0.02f;  // the drive step's time step, the same as the physics step
 constexpr float RADAR_MAX_LEN = 100.0f;
+// The lidar update's log lines carry its name, on whichever thread and in
+// whichever of its steps they are written.
+constexpr const char* LIDAR_UPDATE_NAME = "Robot::UpdateRadar";
 
 const float s_maxForwardSpeed[2] = {6.0f, 7.0f};
 
@@ -294,7 +297,7 @@ void Robot::RadarThreadProc(Robot* robot) { RadarWorkers::Serve(robot); }
 
 void Robot::ScanRecordedInputs() {
     if (!m_bScanDue) return;
-    UpdateRadar(false);
+    ScanLidar();
     // The lidar line of the frame message is formatted here, in parallel.
     Game::GetInstance()->GetPlayer(m_iPlayer).PrepareLidarLine(m_iId);
 }
@@ -312,7 +315,7 @@ void Robot::CollectRadarObstacles(std::vector<RadarObstacle>& obstacles) const {
     }
 }
 
-bool Robot::TakeRadarInputs() {
+bool Robot::RecordScanInputs() {
     m_bScanDue = false;
     const Map& map = Game::GetInstance()->GetMap();
     if (!m_pBody || map.GetMapData().empty()) return false;
@@ -324,7 +327,9 @@ bool Robot::TakeRadarInputs() {
 }
 
 void Robot::UpdateRadar() {
-    if (TakeRadarInputs()) UpdateRadar(true);
+    if (!RecordScanInputs()) return;
+    ScanLidar();
+    MarkDueCells(false);
 }
 
 void Robot::MarkDueCells(bool skipClearBeams) {
@@ -337,7 +342,7 @@ void Robot::MarkDueCells(bool skipClearBeams) {
         game->MarkShadowChanged();
 }
 
-void Robot::UpdateRadar(bool markCells) {
+void Robot::ScanLidar() {
     m_bScanDue = false;
     const Map& map = Game::GetInstance()->GetMap();
     const b2Vec2 pos = m_scanPos;
@@ -350,18 +355,17 @@ void Robot::UpdateRadar(bool markCells) {
     if (bad >= 0) {
         // Replaced readings are logged every time: such a scan is never reused.
         m_iRadarKeyLen = -1;
-        LOG_INFO("Get radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", bad, m_radar[bad], pos.x, pos.y,
-                 heading, m_iPlayer, m_iId);
+        LOG_AT_AS(LOG_LEVEL_INFO, LIDAR_UPDATE_NAME, "Get radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", bad,
+                  m_radar[bad], pos.x, pos.y, heading, m_iPlayer, m_iId);
         m_radar = s_referenceScan(map, pos, heading, obstacles);
         for (size_t i = 0; i < m_radar.size(); ++i) {
             if (!IsBadReading(m_radar[i])) continue;
-            LOG_ERR("Get err radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n", static_cast<int>(i),
-                    m_radar[i], pos.x, pos.y, heading, m_iPlayer, m_iId);
+            LOG_AT_AS(LOG_LEVEL_ERR, LIDAR_UPDATE_NAME, "Get err radar len[%d]:%f, pos:%f,%f, angle:%f player:%d id:%d\n",
+                      static_cast<int>(i), m_radar[i], pos.x, pos.y, heading, m_iPlayer, m_iId);
             m_radar[i] = RADAR_MAX_LEN;
         }
     }
     m_bMarkDue = true;
-    if (markCells) MarkDueCells(false);
 }
 
 bool Robot::RadarInputsUnchanged(const Map& map, b2Vec2 pos, float angle,

@@ -82,10 +82,11 @@ public:
     static void MarkRadarCells();
     static void WaitRadarMarks();
     static void RadarThreadProc(Robot* robot);
-    // Fresh lidar of this robot and the explored cells along its beams.
+    // Fresh lidar of this robot and the explored cells along its beams, in
+    // one go on the calling thread; a lidar task does the same in its parts.
     void UpdateRadar();
 
-    // The scans that UpdateRadar uses: the fast one first, the reference one
+    // The scans of the lidar update: the fast one first, the reference one
     // when a fast reading is not usable.  Tests may swap in their own.
     static RadarScanFn s_fastScan;
     static RadarScanFn s_referenceScan;
@@ -132,13 +133,14 @@ private:
     static void DropCellClearance();
     // Records the scan inputs of this frame; true when they call for a new
     // scan (m_bScanDue).
-    bool TakeRadarInputs();
+    bool RecordScanInputs();
     // The scan of the recorded inputs when one is due, and the robot's
     // lidar line; the cells are left due (m_bMarkDue) for MarkDueCells.
     void ScanRecordedInputs();
-    // The scan of the recorded inputs; the cells along the beams are marked
-    // too, or left due for MarkDueCells.
-    void UpdateRadar(bool markCells);
+    // The scan of the recorded inputs into m_radar: the fast scan, and the
+    // reference scan when a fast reading is not usable, whose bad readings
+    // are replaced; the cells along the beams are left due for MarkDueCells.
+    void ScanLidar();
     // Marks the cells along the beams of m_radar when they are due; with
     // skipClearBeams, beams that cannot reach a cell still to be marked are
     // left out (see ExploredCells::MarkBeams).

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr float WALL_HALF_THICKNESS = 8.0f;  // metres
+
 void AddStaticBox(b2World& world, b2BodyDef& bodyDef, const b2FixtureDef& fixtureDef, b2Vec2 centre) {
     bodyDef.position = centre;
     b2Body* body = world.CreateBody(&bodyDef);
@@ -23,6 +25,16 @@ void AddImpulses(Robot* robot, const b2ContactImpulse* impulse) {
         if (robot->m_iPlayer == 0) normal = normal * 0.5f;
         robot->m_fImpact = robot->m_fImpact + normal;
     }
+}
+
+// The impulses to the robot of a robot fixture (other fixtures take none);
+// false when the fixture is a robot's but its body carries no robot.
+bool AddFixtureImpulses(b2Fixture* fixture, const b2ContactImpulse* impulse) {
+    if (fixture->GetUserData().pointer != ROBOT_FIXTURE_MARK) return true;
+    const uintptr_t robot = fixture->GetBody()->GetUserData().pointer;
+    if (!robot) return false;
+    AddImpulses(reinterpret_cast<Robot*>(robot), impulse);
+    return true;
 }
 
 }  // namespace
@@ -47,19 +59,22 @@ bool World::CreateMapBodies(const Map& map) {
     fixtureDef.isSensor = false;
     fixtureDef.userData.pointer = 0;
 
-    // The walls overlap at the corners, so that nothing slips out diagonally.
-    shape.SetAsBox(25.0f, 8.0f);
-    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(25.0f, 58.0f));
-    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(25.0f, -8.0f));
-    shape.SetAsBox(8.0f, 41.0f);
-    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(58.0f, 25.0f));
-    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(-8.0f, 25.0f));
+    // The walls, 16 m thick, overlap at the corners, so that nothing slips
+    // out diagonally.
+    constexpr float HALF = MAP_SIZE / 2.0f;
+    constexpr float WALL = WALL_HALF_THICKNESS;
+    shape.SetAsBox(HALF, WALL);
+    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(HALF, MAP_SIZE + WALL));
+    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(HALF, -WALL));
+    shape.SetAsBox(WALL, HALF + 2.0f * WALL);
+    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(MAP_SIZE + WALL, HALF));
+    AddStaticBox(m_b2World, bodyDef, fixtureDef, b2Vec2(-WALL, HALF));
 
     const std::vector<std::vector<char>>& rows = map.GetMapData();
     if (rows.empty() || rows[0].empty()) return true;
     const float width = static_cast<float>(rows[0].size());
     const float height = static_cast<float>(rows.size());
-    shape.SetAsBox((50.0f / width) * 0.5f, (50.0f / height) * 0.5f);
+    shape.SetAsBox((MAP_SIZE / width) * 0.5f, (MAP_SIZE / height) * 0.5f);
     for (const b2Vec2& centre : map.GetPosList('#')) AddStaticBox(m_b2World, bodyDef, fixtureDef, centre);
     return true;
 }
@@ -70,24 +85,13 @@ void World::Step() {
 }
 
 void World::PostSolve(b2Contact* contact, const b2ContactImpulse* impulse) {
-    b2Fixture* pFixA = contact->GetFixtureA();
-    if (pFixA->GetUserData().pointer == ROBOT_FIXTURE_MARK) {
-        b2Body* pObjA = pFixA->GetBody();
-        if (!pObjA->GetUserData().pointer) {
-            LOG_ASSERT_FAILED("pObjA->GetUserData().pointer");
-            return;
-        }
-        AddImpulses(reinterpret_cast<Robot*>(pObjA->GetUserData().pointer), impulse);
+    // A robot fixture whose body has no robot ends the contact's impulses
+    // there, before fixture B is looked at.
+    if (!AddFixtureImpulses(contact->GetFixtureA(), impulse)) {
+        LOG_ASSERT_FAILED("pObjA->GetUserData().pointer");
+        return;
     }
-    b2Fixture* pFixB = contact->GetFixtureB();
-    if (pFixB->GetUserData().pointer == ROBOT_FIXTURE_MARK) {
-        b2Body* pObjB = pFixB->GetBody();
-        if (!pObjB->GetUserData().pointer) {
-            LOG_ASSERT_FAILED("pObjB->GetUserData().pointer");
-            return;
-        }
-        AddImpulses(reinterpret_cast<Robot*>(pObjB->GetUserData().pointer), impulse);
-    }
+    if (!AddFixtureImpulses(contact->GetFixtureB(), impulse)) LOG_ASSERT_FAILED("pObjB->GetUserData().pointer");
 }
 
 int GetCurrentFrame() { return Game::GetInstance()->GetWorld().GetFrame(); }

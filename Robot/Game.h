@@ -82,7 +82,7 @@ public:
     // image waits, with the frames after it, until its image is encoded; the
     // frames reach GetFrameRepData in order.
     void RecordFrame();
-    // The explored-cells image (ShadowImage.h) of both players' cells.
+    // The explored-cells image of both players' cells (ShadowImage.h).
     // Starts the image encoder's thread, where the machine may use it; a
     // match goes on without it when the system gives no further thread.
     void StartShadowEncoder();

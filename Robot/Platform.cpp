@@ -249,7 +249,7 @@ int64_t NowNs() {
 // ---------------------------------------------------------------- waiting
 
 void SleepUntil(int64_t counter) {
-    if (s_testCounter.load(std::memory_order_relaxed)) return;
+    if (HasTestCounter()) return;
     const timespec until = CounterTime(counter);
     BlockedTime blocked;
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {

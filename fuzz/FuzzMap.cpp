@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int MAP_COL_NUMS = 100;  // characters of a row
+constexpr int MAP_COL_NUMS = MAP_SIDE_CELLS;  // characters of a row
 
 // The temporary map file, made once per process and removed at its end.
 class TempFile {

@@ -271,7 +271,8 @@ bool Game::BothPlayersAnswered() const {
 // player's status became an error during the wait.  Between polls the game
 // thread blocks until a player's pipe has something to read, so that the
 // processors stay free for the players; only a fast match spins first, and
-// only while answers come within the spin.
+// only while answers come within the spin, or gives way first on a busy
+// machine.
 bool Game::WaitForAnswers(int frame) {
     const int64_t t0 = GetCurrentMs();
     bool spun = false;
@@ -291,6 +292,7 @@ bool Game::WaitForAnswers(int frame) {
                 const int64_t windowEnd = unlimited ? INT64_MAX : t0 + ANSWER_WINDOW_MS;
                 if (m_answerSpin.Spin([this, windowEnd] { return GetCurrentMs() >= windowEnd || PollForAnswers(); }))
                     continue;
+                if (GiveWayForAnswers(windowEnd)) continue;
             }
             ProcessIO::WaitForIO(CounterAtMs(unlimited ? now + STOP_CHECK_MS : t0 + ANSWER_WINDOW_MS));
             continue;
@@ -303,6 +305,23 @@ bool Game::WaitForAnswers(int frame) {
     }
     if (spun) m_answerSpin.Learn();
     return !AnyPlayerOver();
+}
+
+bool Game::GiveWayForAnswers(int64_t windowEnd) {
+    // On a busy machine the players were woken onto this thread's
+    // processor: waiting by giving it way, not by sleeping, keeps the
+    // match's threads there.  A match whose threads sleep and wake a
+    // thousand times a second on several processors at once can keep a
+    // processor from other work on a busy machine for hundreds of
+    // milliseconds (the scheduler's fairness between sessions fails there).
+    const LoadGauge& load = ProcessLoad();
+    if (load.HasProcessorsToSpare() || load.PlayersSetThePace()) return false;
+    const int64_t until = Platform::NowNs() + BUSY_ANSWER_WAIT_US * 1000;
+    while (Platform::NowNs() < until && GetCurrentMs() < windowEnd) {
+        Platform::GiveWay();
+        if (PollForAnswers()) return true;
+    }
+    return false;
 }
 
 bool Game::PollForAnswers() {

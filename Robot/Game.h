@@ -34,6 +34,9 @@ constexpr int64_t REANCHOR_GAP_MS = 30;   // a later frame start becomes the pac
 // for a lidar worker that marks cells meanwhile.
 constexpr int64_t ANSWER_SPIN_US = 100;
 constexpr int ANSWER_SPIN_PROCESSORS = 2 + PLAYER_NUMS;
+// On a busy machine a fast match polls for answers this long, giving way
+// to any thread that wants the processor, before it blocks.
+constexpr int64_t BUSY_ANSWER_WAIT_US = 300;
 
 // The millisecond clock: the high-resolution counter × 1000 / its frequency.
 int64_t GetCurrentMs();
@@ -120,6 +123,9 @@ private:
     bool WaitForAnswers(int frame);
     // One poll; true when the answer wait is over (both answered or one over).
     bool PollForAnswers();
+    // Polls while giving the processor way for a while, on a busy machine
+    // in a fast match; true when the answer wait is over.
+    bool GiveWayForAnswers(int64_t windowEnd);
     // The time at which frame is due against the pacing anchor.
     int64_t DueMs(int frame) const;
     bool AnyPlayerOver() const;

@@ -85,9 +85,10 @@ public:
     // image waits, with the frames after it, until its image is encoded; the
     // frames reach GetFrameRepData in order.
     void RecordFrame();
-    // The explored-cells image of both players' cells (ShadowImage.h).
-    // Starts the image encoder's thread, where the machine may use it; a
-    // match goes on without it when the system gives no further thread.
+    // The explored-cells image of both players' cells, encoded by the
+    // encoder of ShadowImage.h.  StartShadowEncoder starts the encoder's
+    // thread, where the machine may use it; a match goes on without it when
+    // the system gives no further thread.
     void StartShadowEncoder();
     // Encodes the image of the explored cells now, into g_PNGData.
     void GenerateShadowPng();

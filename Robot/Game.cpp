@@ -290,9 +290,10 @@ bool Game::WaitForAnswers(int frame) {
                 spun = true;
                 // No poll after the window, however late the spin runs.
                 const int64_t windowEnd = unlimited ? INT64_MAX : t0 + ANSWER_WINDOW_MS;
-                if (m_answerSpin.Spin([this, windowEnd] { return GetCurrentMs() >= windowEnd || PollForAnswers(); }))
+                const auto over = [this, windowEnd] { return GetCurrentMs() >= windowEnd || PollForAnswers(); };
+                if (m_answerSpin.Spin(over)) continue;
+                if (ShouldGiveWayForAnswers() && PollUntil(Platform::NowNs() + BUSY_ANSWER_WAIT_US * 1000, over))
                     continue;
-                if (GiveWayForAnswers(windowEnd)) continue;
             }
             ProcessIO::WaitForIO(CounterAtMs(unlimited ? now + STOP_CHECK_MS : t0 + ANSWER_WINDOW_MS));
             continue;
@@ -307,7 +308,7 @@ bool Game::WaitForAnswers(int frame) {
     return !AnyPlayerOver();
 }
 
-bool Game::GiveWayForAnswers(int64_t windowEnd) {
+bool Game::ShouldGiveWayForAnswers() const {
     // On a busy machine the players were woken onto this thread's
     // processor: waiting by giving it way, not by sleeping, keeps the
     // match's threads there.  A match whose threads sleep and wake a
@@ -315,13 +316,7 @@ bool Game::GiveWayForAnswers(int64_t windowEnd) {
     // processor from other work on a busy machine for hundreds of
     // milliseconds (the scheduler's fairness between sessions fails there).
     const LoadGauge& load = ProcessLoad();
-    if (load.HasProcessorsToSpare() || load.PlayersSetThePace()) return false;
-    const int64_t until = Platform::NowNs() + BUSY_ANSWER_WAIT_US * 1000;
-    while (Platform::NowNs() < until && GetCurrentMs() < windowEnd) {
-        Platform::GiveWay();
-        if (PollForAnswers()) return true;
-    }
-    return false;
+    return !load.HasProcessorsToSpare() && !load.PlayersSetThePace();
 }
 
 bool Game::PollForAnswers() {

@@ -124,9 +124,10 @@ private:
     bool WaitForAnswers(int frame);
     // One poll; true when the answer wait is over (both answered or one over).
     bool PollForAnswers();
-    // Polls while giving the processor way for a while, on a busy machine
-    // in a fast match; true when the answer wait is over.
-    bool GiveWayForAnswers(int64_t windowEnd);
+    // Whether a fast match, once its spin is over, polls for the answers a
+    // while longer giving its processor way (BUSY_ANSWER_WAIT_US) before
+    // it blocks: on a busy machine while the players answer at once.
+    bool ShouldGiveWayForAnswers() const;
     // The time at which frame is due against the pacing anchor.
     int64_t DueMs(int frame) const;
     bool AnyPlayerOver() const;

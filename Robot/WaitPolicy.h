@@ -94,6 +94,12 @@ private:
 // consult; the game thread measures.
 LoadGauge& ProcessLoad();
 
+// Looks at ready() until it holds or the clock (Platform::NowNs) reaches
+// untilNs, giving the processor to any thread that wants it between looks;
+// ready()'s last result.
+template <class Ready>
+bool PollUntil(int64_t untilNs, Ready ready);
+
 // How long one place that waits for other threads spins before it blocks.
 // No spin at all while the process's gauge finds no processor to spare or
 // tells that the players set the pace, while the process may use fewer
@@ -154,15 +160,19 @@ private:
 };
 
 template <class Ready>
+bool PollUntil(int64_t untilNs, Ready ready) {
+    for (;;) {
+        if (ready()) return true;
+        if (Platform::NowNs() >= untilNs) return false;
+        Platform::GiveWay();
+    }
+}
+
+template <class Ready>
 bool SpinPolicy::Spin(Ready ready) {
     m_waitStartNs = Platform::NowNs();
     if (!MaySpin()) return ready();
-    const int64_t until = m_waitStartNs + m_allowedNs;
-    for (;;) {
-        if (ready()) return true;
-        if (Platform::NowNs() >= until) return false;
-        Platform::GiveWay();
-    }
+    return PollUntil(m_waitStartNs + m_allowedNs, ready);
 }
 
 template <class Ready>

@@ -61,6 +61,8 @@ struct Pool {
     // oldest first, and their number.
     std::vector<Robot*> workers[PLAYER_ROBOT_NUMS];
     int workerCount = 0;
+    // Game thread only: the number of workers at the last release.
+    int releaseWorkers = 0;
 
     // Written by the game thread before the release, read by the workers
     // after it: the first player's robot of each id, and the frame's tasks
@@ -188,10 +190,9 @@ void RadarWorkers::WakeAll() { s_pool.taskBell.Ring(); }
 void RadarWorkers::Release() {
     HARD_ASSERT(Robot::m_taskBits == 0);
     ProcessLoad().Measure();
-    int workers;
     {
         std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
-        workers = s_pool.workerCount;
+        s_pool.releaseWorkers = s_pool.workerCount;
         for (int id = 0; id < PLAYER_ROBOT_NUMS; ++id)
             s_pool.taskRobot[id] = s_pool.workers[id].empty() ? nullptr : s_pool.workers[id].front();
     }
@@ -204,6 +205,7 @@ void RadarWorkers::Release() {
         if (TaskRobot(task)->RecordScanInputs()) request |= TaskBit(task);
     }
     s_pool.requestBits = request;
+    const int workers = s_pool.releaseWorkers;
     s_pool.helpers.store(TAKE_SHORTCUTS ? WantedHelpers(workers) : workers, std::memory_order_relaxed);
     s_pool.wokenCount = 0;
     s_pool.promptCount = 0;
@@ -264,13 +266,9 @@ void RadarWorkers::MarkOwnTasks() {
 
 void RadarWorkers::CallHelpers() {
     if (!WorkersMaySpin()) return;
-    int workers;
-    {
-        std::lock_guard<std::mutex> lock(Robot::m_taskMutex);
-        workers = s_pool.workerCount;
-    }
     const int sleeping = s_pool.taskBell.Sleepers();
-    const int call = std::min(sleeping, s_pool.helpers.load(std::memory_order_relaxed) - (workers - sleeping));
+    const int awake = s_pool.releaseWorkers - sleeping;
+    const int call = std::min(sleeping, s_pool.helpers.load(std::memory_order_relaxed) - awake);
     if (call <= 0) return;
     s_pool.calls += call;
     s_pool.taskBell.Ring(call);

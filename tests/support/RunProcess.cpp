@@ -112,6 +112,21 @@ RunResult RunReferee(const std::vector<std::string>& args, const RunOptions& opt
     return RunProcess(argv, options);
 }
 
+MatchRun PlayWindowlessMatch(const std::string& dir, std::vector<std::string> command, const std::string& player1,
+                             const std::string& player2) {
+    for (const std::string& arg : {std::string("-m"), std::string(SOURCE_DIR "/maps/demo.txt"), std::string("-r"),
+                                   dir + "/match.rep", player1, player2})
+        command.push_back(arg);
+    RunOptions options;
+    options.unsetEnv = {"DISPLAY"};
+    options.workDir = dir;
+    options.timeoutSeconds = 900;
+    MatchRun match;
+    match.run = RunProcess(command, options);
+    match.replay = ReadFile(dir + "/match.rep");
+    return match;
+}
+
 std::string MakeTempDir(const std::string& prefix) {
     std::string pattern = prefix + "-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());

@@ -45,6 +45,16 @@ RunResult RunProcess(const std::vector<std::string>& argv, const RunOptions& opt
 // Runs the referee with the arguments.
 RunResult RunReferee(const std::vector<std::string>& args, const RunOptions& options = RunOptions());
 
+// A whole match without a window, played in dir: command (a referee, or a
+// program that runs one, with their options), then the demo map, the
+// replay dir/match.rep and the two players.
+struct MatchRun {
+    RunResult run;
+    std::string replay;  // the replay's bytes once the match has ended
+};
+MatchRun PlayWindowlessMatch(const std::string& dir, std::vector<std::string> command, const std::string& player1,
+                             const std::string& player2);
+
 // A fresh empty directory under the test's working directory, as an absolute path.
 std::string MakeTempDir(const std::string& prefix);
 

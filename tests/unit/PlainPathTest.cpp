@@ -10,23 +10,8 @@
 
 namespace {
 
-struct Outcome {
-    RunResult run;
-    std::string replay;
-};
-
-Outcome Play(const std::string& referee, const std::string& player1, const std::string& player2) {
-    const std::string dir = MakeTempDir("plain");
-    RunOptions options;
-    options.unsetEnv = {"DISPLAY"};
-    options.workDir = dir;
-    options.timeoutSeconds = 900;
-    Outcome outcome;
-    outcome.run = RunProcess({referee, "-d", "-f", "-m", SOURCE_DIR "/maps/demo.txt", "-r", dir + "/match.rep",
-                              player1, player2},
-                             options);
-    outcome.replay = ReadFile(dir + "/match.rep");
-    return outcome;
+MatchRun Play(const std::string& referee, const std::string& player1, const std::string& player2) {
+    return PlayWindowlessMatch(MakeTempDir("plain"), {referee, "-d", "-f"}, player1, player2);
 }
 
 struct MatchCase {
@@ -54,8 +39,8 @@ TEST(PlainPath, SameMatchesWithAndWithoutShortcuts) {
         SCOPED_TRACE(match.name);
         const std::string player1 = std::string(PLAYER_DIR "/") + match.player1;
         const std::string player2 = std::string(PLAYER_DIR "/") + match.player2;
-        const Outcome fast = Play(ZVREF_PATH, player1, player2);
-        const Outcome plain = Play(ZVREF_PLAIN_PATH, player1, player2);
+        const MatchRun fast = Play(ZVREF_PATH, player1, player2);
+        const MatchRun plain = Play(ZVREF_PLAIN_PATH, player1, player2);
         ASSERT_EQ(fast.run.exitCode, 0) << fast.run.err;
         ASSERT_EQ(plain.run.exitCode, 0) << plain.run.err;
         EXPECT_NE(fast.run.out.find("\"status\":\"Successful\""), std::string::npos) << fast.run.out;

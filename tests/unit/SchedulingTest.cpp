@@ -57,17 +57,10 @@ TEST(Scheduling, TheUsersPolicyAndNiceValueStandOnEveryThread) {
         SCOPED_TRACE(wrapper.name);
         const std::string dir = MakeTempDir("sched");
         const std::string report = dir + "/threads.txt";
-        std::vector<std::string> argv = wrapper.command;
-        for (const std::string& arg :
-             {std::string(ZVREF_PATH), std::string("-d"), std::string("-f"), std::string("-m"),
-              std::string(SOURCE_DIR "/maps/demo.txt"), std::string("-r"), dir + "/match.rep",
-              std::string(TESTPLAYER_DIR "/sched_report ") + report, std::string(PLAYER_DIR "/idle")})
-            argv.push_back(arg);
-        RunOptions options;
-        options.unsetEnv = {"DISPLAY"};
-        options.workDir = dir;
-        options.timeoutSeconds = 300;
-        const RunResult run = RunProcess(argv, options);
+        std::vector<std::string> command = wrapper.command;
+        for (const char* arg : {ZVREF_PATH, "-d", "-f"}) command.push_back(arg);
+        const RunResult run =
+            PlayWindowlessMatch(dir, command, TESTPLAYER_DIR "/sched_report " + report, PLAYER_DIR "/idle").run;
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const std::vector<ThreadSched> threads = ParseReport(ReadFile(report));
         // The main thread, the four lidar workers and the game thread at least.

@@ -48,30 +48,13 @@ private:
     std::string m_dir;
 };
 
-struct Outcome {
-    RunResult run;
-    std::string replay;
-};
-
 // A whole debug-mode fast match of two circlers, its log at DBG; with a
 // group, the referee runs in it from its start.
-Outcome PlayMatch(const std::string& group) {
-    const std::string dir = MakeTempDir("limit");
-    std::vector<std::string> argv;
-    if (!group.empty()) argv = {"/bin/sh", "-c", "echo $$ > \"$0/cgroup.procs\" && exec \"$@\"", group};
-    for (const std::string& arg : {std::string(ZVREF_PATH), std::string("-l"), std::string("DBG"), std::string("-d"),
-                                   std::string("-f"), std::string("-m"), std::string(SOURCE_DIR "/maps/demo.txt"),
-                                   std::string("-r"), dir + "/match.rep", std::string(PLAYER_DIR "/circler"),
-                                   std::string(PLAYER_DIR "/circler")})
-        argv.push_back(arg);
-    RunOptions options;
-    options.unsetEnv = {"DISPLAY"};
-    options.workDir = dir;
-    options.timeoutSeconds = 600;
-    Outcome outcome;
-    outcome.run = RunProcess(argv, options);
-    outcome.replay = ReadFile(dir + "/match.rep");
-    return outcome;
+MatchRun PlayMatch(const std::string& group) {
+    std::vector<std::string> command;
+    if (!group.empty()) command = {"/bin/sh", "-c", "echo $$ > \"$0/cgroup.procs\" && exec \"$@\"", group};
+    for (const char* arg : {ZVREF_PATH, "-l", "DBG", "-d", "-f"}) command.push_back(arg);
+    return PlayWindowlessMatch(MakeTempDir("limit"), command, PLAYER_DIR "/circler", PLAYER_DIR "/circler");
 }
 
 // The log without the line that tells of the refused thread; whether it was there.
@@ -100,8 +83,8 @@ TEST(ThreadLimit, RefusedEncoderThreadLeavesTheMatchAsItIs) {
     TaskLimitedGroup group(TASKS_OF_A_MATCH);
     if (group.Dir().empty()) GTEST_SKIP() << "no pids control group can be made here";
 
-    const Outcome limited = PlayMatch(group.Dir());
-    const Outcome normal = PlayMatch("");
+    const MatchRun limited = PlayMatch(group.Dir());
+    const MatchRun normal = PlayMatch("");
     ASSERT_EQ(limited.run.exitCode, 0) << limited.run.err.substr(0, 2000);
     ASSERT_EQ(normal.run.exitCode, 0) << normal.run.err.substr(0, 2000);
     bool refused = false;
